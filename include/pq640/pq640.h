@@ -1,0 +1,254 @@
+/*
+ * pq640 — client library for the PQ640 enrolment and attendance terminal.
+ *
+ * The library holds one connection state for the whole process. The host
+ * selects the link with the setters, opens the port, runs commands and closes
+ * the port. Every function returns a PQ640_ResultCode: 0 for success, 1 to 255
+ * for a result byte returned by the terminal, negative values for failures the
+ * library met itself. Calls are not thread-safe: the host serialises them.
+ *
+ * Compiles as C (C99 and later) and as C++.
+ */
+#ifndef PQ640_PQ640_H
+#define PQ640_PQ640_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  define PQ640_CALL_ __stdcall
+#  if defined(PQ640_BUILDING)
+#    define PQ640_API __declspec(dllexport)
+#  elif defined(PQ640_STATIC)
+#    define PQ640_API
+#  else
+#    define PQ640_API __declspec(dllimport)
+#  endif
+#else
+#  define PQ640_CALL_
+#  if defined(__GNUC__)
+#    define PQ640_API __attribute__((visibility("default")))
+#  else
+#    define PQ640_API
+#  endif
+#endif
+
+/* Calling convention: __stdcall on 32-bit Windows, the platform default elsewhere. */
+#if defined(_WIN32) && !defined(_WIN64)
+#  define PQ640_CALL PQ640_CALL_
+#else
+#  define PQ640_CALL
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ------------------------------------------------------- */
+
+typedef int32_t PQ640_ResultCode;
+
+enum {
+  PQ640_OK = 0,
+  /* A read ended with fewer bytes than asked for (serial time-out after some
+     bytes had arrived). A terminal may also return this value itself. */
+  PQ640_SHORT_READ = 242,
+  /* An argument is out of range: terminal ID above 255, communication mode
+     above 2, a settings block rejected before writing. */
+  PQ640_OUT_OF_RANGE = 243,
+  PQ640_OPEN_FAILED = -1,          /* the serial port could not be opened */
+  PQ640_CLOSE_FAILED = -2,         /* nothing to close, or closing failed */
+  PQ640_PORT_REFUSED = -3,         /* serial settings/time-outs refused, serial port not
+                                      open, or PQ640_SetPortAndCommState got a bad argument */
+  PQ640_NO_SERIAL_PORT = -4,       /* serial transfer without a serial port number */
+  PQ640_SOCKET_FAILED = -10,       /* creating a TCP socket failed (socket layer not started) */
+  PQ640_TCP_FAILED = -12,          /* socket layer start-up or version, socket mode change,
+                                      or a TCP read that waited in vain */
+  PQ640_NO_SOCKET = -13,           /* TCP transfer without a connection */
+  PQ640_SEND_FAILED = -14,         /* a TCP send failed or was short */
+  PQ640_READ_FAILED = -100,        /* a read failed or returned nothing, the connection was
+                                      closed, or connecting over TCP failed */
+  PQ640_WRONG_TERMINAL = -101,     /* the response came from another terminal ID */
+  PQ640_BAD_CHECKSUM = -102,       /* the response checksum did not match */
+  PQ640_INVALID_ARGUMENT = -104    /* invalid address, line settings or date, or the
+                                      terminal sent data out of range */
+};
+
+/* ---- Link selection ----------------------------------------------------- */
+
+enum {
+  PQ640_LINK_SERIAL = 0,
+  PQ640_LINK_TCP = 1
+};
+
+/* TCP port of the terminal; fixed. */
+#define PQ640_TCP_PORT 7413
+
+/* Terminal address used until PQ640_SetTerminalIPAddr is called: a fixed
+   private-network address. Set the real address before opening a TCP link. */
+#define PQ640_DEFAULT_TERMINAL_ADDRESS "192.168.1.201"
+
+/* ---- Records in caller memory (byte-packed, fixed layout) ---------------- */
+
+#define PQ640_TEMPLATE_SIZE 480
+#define PQ640_MAX_TEMPLATES 2
+#define PQ640_MAX_CODE_LENGTH 10
+#define PQ640_RECORD_SLOT_SIZE 988
+#define PQ640_SYSTEM_DATA_SIZE 256
+#define PQ640_MAX_BATCH 1000
+
+#pragma pack(push, 1)
+
+/* Terminal clock. Year within the century (0..99 = 2000..2099), month 1..12,
+   day 1..days of the month, hour 0..23, minute and second 0..59. Binary values. */
+typedef struct PQ640_DateTime {
+  uint8_t year;
+  uint8_t month;
+  uint8_t day;
+  uint8_t hour;
+  uint8_t minute;
+  uint8_t second;
+} PQ640_DateTime;
+
+/* The terminal's 256-byte settings block, read and written whole. Numbers in it
+   are little-endian. */
+typedef struct PQ640_SystemData {
+  uint8_t bytes[PQ640_SYSTEM_DATA_SIZE];
+} PQ640_SystemData;
+
+/* One enrolled user in a 988-byte slot; arrays of users use that stride. */
+typedef struct PQ640_UserData {
+  uint32_t id;
+  uint8_t template_count;                                  /* 0..2 */
+  uint8_t templates[PQ640_MAX_TEMPLATES][PQ640_TEMPLATE_SIZE];
+  uint8_t code_length;                                     /* 0, or 4..10 */
+  uint8_t code[PQ640_MAX_CODE_LENGTH];
+  uint8_t info[10];
+  uint8_t reserved[2];
+} PQ640_UserData;
+
+/* One enrolled administrator in a 988-byte slot. */
+typedef struct PQ640_AdminData {
+  uint32_t id;
+  uint8_t level;                                           /* 0..2 as read from the terminal */
+  uint8_t template_count;                                  /* 0..2 */
+  uint8_t templates[PQ640_MAX_TEMPLATES][PQ640_TEMPLATE_SIZE];
+  uint8_t code_length;                                     /* 0, or 4..10 */
+  uint8_t code[PQ640_MAX_CODE_LENGTH];
+  uint8_t info[9];
+  uint8_t reserved[2];
+} PQ640_AdminData;
+
+/* An IO log record: a time stamp and ten bytes the terminal defines. */
+typedef struct PQ640_IORecord {
+  PQ640_DateTime time;
+  uint8_t data[10];
+} PQ640_IORecord;
+
+/* An administrator log record; its layout is the terminal's. */
+typedef struct PQ640_AdminRecord {
+  uint8_t bytes[16];
+} PQ640_AdminRecord;
+
+/* A log query, interpreted by the terminal and passed through unchanged. */
+typedef struct PQ640_RecordQuery {
+  uint8_t bytes[18];
+} PQ640_RecordQuery;
+
+#pragma pack(pop)
+
+/* Compile-time layout checks that work in C99 as well as in C++. */
+#define PQ640_LAYOUT_CHECK(name, condition) \
+  typedef char pq640_layout_check_##name[(condition) ? 1 : -1]
+PQ640_LAYOUT_CHECK(datetime_size, sizeof(PQ640_DateTime) == 6);
+PQ640_LAYOUT_CHECK(system_data_size, sizeof(PQ640_SystemData) == 256);
+PQ640_LAYOUT_CHECK(user_size, sizeof(PQ640_UserData) == 988);
+PQ640_LAYOUT_CHECK(user_template_count, offsetof(PQ640_UserData, template_count) == 4);
+PQ640_LAYOUT_CHECK(user_templates, offsetof(PQ640_UserData, templates) == 5);
+PQ640_LAYOUT_CHECK(user_code_length, offsetof(PQ640_UserData, code_length) == 965);
+PQ640_LAYOUT_CHECK(user_code, offsetof(PQ640_UserData, code) == 966);
+PQ640_LAYOUT_CHECK(user_info, offsetof(PQ640_UserData, info) == 976);
+PQ640_LAYOUT_CHECK(user_reserved, offsetof(PQ640_UserData, reserved) == 986);
+PQ640_LAYOUT_CHECK(admin_size, sizeof(PQ640_AdminData) == 988);
+PQ640_LAYOUT_CHECK(admin_level, offsetof(PQ640_AdminData, level) == 4);
+PQ640_LAYOUT_CHECK(admin_template_count, offsetof(PQ640_AdminData, template_count) == 5);
+PQ640_LAYOUT_CHECK(admin_templates, offsetof(PQ640_AdminData, templates) == 6);
+PQ640_LAYOUT_CHECK(admin_code_length, offsetof(PQ640_AdminData, code_length) == 966);
+PQ640_LAYOUT_CHECK(admin_code, offsetof(PQ640_AdminData, code) == 967);
+PQ640_LAYOUT_CHECK(admin_info, offsetof(PQ640_AdminData, info) == 977);
+PQ640_LAYOUT_CHECK(admin_reserved, offsetof(PQ640_AdminData, reserved) == 986);
+PQ640_LAYOUT_CHECK(io_record_size, sizeof(PQ640_IORecord) == 16);
+PQ640_LAYOUT_CHECK(io_record_data, offsetof(PQ640_IORecord, data) == 6);
+PQ640_LAYOUT_CHECK(admin_record_size, sizeof(PQ640_AdminRecord) == 16);
+PQ640_LAYOUT_CHECK(record_query_size, sizeof(PQ640_RecordQuery) == 18);
+#undef PQ640_LAYOUT_CHECK
+
+/* Progress of a bulk or log transfer: called with (total, index) on the
+   caller's thread while the transaction runs. May be null. */
+typedef void(PQ640_CALL* PQ640_ProgressCallback)(uint32_t total, uint32_t index);
+
+/* ---- Port settings ------------------------------------------------------ */
+
+/* Selects the link. kind PQ640_LINK_SERIAL: port 1..10 and a line-setting word
+   with baud code 0..6 (bits 0-3), field b 0..4 (bits 4-6), field c 0..2
+   (bits 7-8); kind PQ640_LINK_TCP: port ignored, word stored unchecked.
+   Returns -3 and changes nothing otherwise. Opens nothing. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetPortAndCommState(uint16_t kind, uint16_t port,
+                                                               uint32_t comm_state);
+/* The terminal ID used in requests (0..255; 243 above). Sends nothing. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetTerminalID(uint16_t id);
+/* Dotted-decimal IPv4 address of the terminal; -104 for null, empty or invalid. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetTerminalIPAddr(const char* address);
+
+/* ---- Port lifecycle ----------------------------------------------------- */
+
+/* Serial: opens "COM<port>" exclusively with fixed line settings (Linux maps
+   COMn to /dev/COMn when it exists, else /dev/ttyS<n-1>). TCP: starts the
+   socket layer; every command then connects afresh. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_OpenPort(void);
+/* Serial: closes the port (-2 when none is open) and forgets the port number.
+   TCP: closes the current connection and stops the socket layer; always 0. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_ClosePort(void);
+/* Serial: wakes a sleeping terminal (about 5 s); TCP: returns at once. Always 0. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_WakeUp(void);
+
+/* ---- Link check --------------------------------------------------------- */
+
+/* A bare transaction: 0 when the terminal answers. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_CheckLink(void);
+
+/* ---- Terminal control --------------------------------------------------- */
+
+/* New line-setting word for the terminal (baud code 0..4, field b 0..4, field c
+   0..1; -104 otherwise). After the terminal accepts it the local port follows. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_UpdateCommState(uint32_t comm_state);
+/* Gives the terminal a new ID (0..255; 243 above); later requests use it. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_ChangeTerminalID(uint16_t new_id);
+/* Communication mode 0..2 (243 above). */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetTermCommMode(uint8_t mode);
+/* The terminal's matching-performance setting, passed through unchanged. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetMatchingPerform(uint8_t value);
+/* Erases everything the terminal stores. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteAllDataRom(void);
+
+/* ---- Clock -------------------------------------------------------------- */
+
+/* Reads the terminal's clock; -104 when the terminal reports an invalid one
+   (the buffer then holds what it sent). */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetDateTime(PQ640_DateTime* date_time);
+/* Sets the terminal's clock; -104 for an invalid value, without sending. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetDateTime(const PQ640_DateTime* date_time);
+
+/* ---- Settings block ----------------------------------------------------- */
+
+/* Reads the 256-byte block; -104 when it breaks the range rules (the buffer
+   then holds what was read). */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetSystemData(PQ640_SystemData* block);
+/* Writes the block; 243 when it breaks the range rules, without sending. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetSystemData(const PQ640_SystemData* block);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* PQ640_PQ640_H */

@@ -1,0 +1,122 @@
+// The library's only window onto the operating system.
+//
+// Portable code calls these functions and nothing else of the OS. Each platform
+// implements them in one file (os_posix.cpp, later os_win32.cpp); the unit tests
+// link a scripted fake instead. Handles are plain integers so that no OS type
+// leaks above this folder; the platform file maps them to descriptors, SOCKETs
+// or HANDLEs.
+#pragma once
+
+#include <cstdint>
+
+namespace pq640::os {
+
+using Socket = std::intptr_t;
+inline constexpr Socket kInvalidSocket = -1;
+
+using SerialHandle = std::intptr_t;
+inline constexpr SerialHandle kInvalidSerialHandle = -1;
+
+// ---- Socket layer (modelled on Windows Sockets: counted start-ups) --------
+
+struct SocketLayerVersion {
+  std::uint8_t major = 0;
+  std::uint8_t minor = 0;
+};
+
+// Adds one start-up; on success `granted` holds the version the layer offers.
+// A failed start-up adds nothing.
+bool SocketLayerStartup(SocketLayerVersion requested, SocketLayerVersion* granted);
+// Removes one start-up. When none is left, every socket the layer made is closed
+// and socket creation fails until the next start-up. Harmless when not started.
+void SocketLayerCleanup();
+
+// IPv4 stream socket; kInvalidSocket on failure (also while the layer is stopped).
+Socket SocketCreate();
+// Both directions. Failures are not reported: callers ignore them.
+void SocketShutdown(Socket socket);
+// Never touches a handle the layer has already closed on cleanup.
+void SocketClose(Socket socket);
+bool SocketSetBlocking(Socket socket, bool blocking);
+
+enum class ConnectResult { kConnected, kInProgress, kFailed };
+// `address` is in network byte order, as ParseIPv4Address returns it;
+// `port` is in host byte order (the platform converts it).
+ConnectResult SocketConnect(Socket socket, std::uint32_t address, std::uint16_t port);
+
+enum class WaitResult { kReady, kTimedOut, kFailed };
+// Ready only once a pending connect has completed and the connection stands.
+WaitResult SocketWaitConnected(Socket socket, std::uint32_t timeout_ms);
+WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms);
+
+// Bytes sent, or -1. Never raises a signal on a connection the peer has closed.
+std::int32_t SocketSend(Socket socket, const std::uint8_t* data, std::uint32_t count);
+// Bytes received (at most `count`), 0 when the peer has closed, -1 on failure.
+std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count);
+void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes);
+
+// Dotted-decimal IPv4 parser with inet_addr semantics: the address in network
+// byte order, or kAddressNone for anything it does not accept (so the all-ones
+// broadcast address is indistinguishable from a failure).
+inline constexpr std::uint32_t kAddressNone = 0xFFFFFFFFu;
+std::uint32_t ParseIPv4Address(const char* text);
+
+// ---- Serial ports (modelled on Windows' comm API) -------------------------
+
+enum class Parity : std::uint8_t { kNone, kOdd, kEven, kMark, kSpace };
+enum class StopBits : std::uint8_t { kOne, kOneAndHalf, kTwo };
+enum class LineControl : std::uint8_t { kOff, kOn, kHandshake };
+
+// The portable line settings; each platform maps the flags by their meaning.
+struct LineSettings {
+  std::uint32_t baud = 9600;
+  std::uint8_t data_bits = 8;
+  Parity parity = Parity::kNone;
+  StopBits stop_bits = StopBits::kOne;
+  bool binary = true;
+  bool parity_check = false;
+  bool cts_output_flow = false;
+  bool dsr_output_flow = false;
+  LineControl dtr = LineControl::kOn;
+  bool dsr_sensitivity = false;
+  bool tx_continue_on_xoff = true;
+  bool xon_xoff_output = false;
+  bool xon_xoff_input = false;
+  bool error_char_replace = false;
+  bool null_strip = false;
+  LineControl rts = LineControl::kOn;
+  bool abort_on_error = false;
+};
+
+// Windows read semantics: a read of n bytes ends when n bytes have arrived,
+// when read_total_per_byte_ms * n + read_total_constant_ms has passed, or when,
+// after the first byte, read_interval_ms passes without another byte.
+// Writes end after write_total_per_byte_ms * n + write_total_constant_ms.
+struct SerialTimeouts {
+  std::uint32_t read_interval_ms = 0;
+  std::uint32_t read_total_per_byte_ms = 0;
+  std::uint32_t read_total_constant_ms = 0;
+  std::uint32_t write_total_per_byte_ms = 0;
+  std::uint32_t write_total_constant_ms = 0;
+};
+
+// Read/write, exclusive, existing devices only. kInvalidSerialHandle on failure.
+SerialHandle SerialOpen(const char* name);
+bool SerialClose(SerialHandle port);
+bool SerialGetLineSettings(SerialHandle port, LineSettings* settings);
+bool SerialSetLineSettings(SerialHandle port, const LineSettings& settings);
+bool SerialGetTimeouts(SerialHandle port, SerialTimeouts* timeouts);
+bool SerialSetTimeouts(SerialHandle port, const SerialTimeouts& timeouts);
+bool SerialSetQueueSizes(SerialHandle port, std::uint32_t input_bytes, std::uint32_t output_bytes);
+bool SerialDiscardInput(SerialHandle port);
+// Both report the bytes moved in `done`; false only when the call itself failed.
+bool SerialRead(SerialHandle port, std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done);
+bool SerialWrite(SerialHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t* done);
+
+// ---- Time -----------------------------------------------------------------
+
+void SleepMs(std::uint32_t ms);
+// Milliseconds from an arbitrary start; never goes backwards.
+std::uint64_t MonotonicMs();
+
+}  // namespace pq640::os

@@ -1,0 +1,53 @@
+// The exported setters that fill the port state before the port is opened.
+#include <cstring>
+
+#include "port/comm_state.h"
+#include "port/port_state.h"
+
+using namespace pq640;
+
+namespace {
+
+constexpr std::uint16_t kMaxSerialPort = 10;
+constexpr std::uint16_t kMaxTerminalId = 255;
+
+}  // namespace
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_SetPortAndCommState(std::uint16_t kind,
+                                                                     std::uint16_t port,
+                                                                     std::uint32_t comm_state) {
+  PortState& state = Port();
+  if (kind == PQ640_LINK_TCP) {
+    state.link_kind = LinkKind::kTcp;
+    state.comm_state = static_cast<std::uint16_t>(comm_state);
+    return PQ640_OK;
+  }
+  if (kind != PQ640_LINK_SERIAL || port < 1 || port > kMaxSerialPort ||
+      !CommStateWithin(comm_state, 6, 4, 2)) {
+    return PQ640_PORT_REFUSED;
+  }
+  state.link_kind = LinkKind::kSerial;
+  state.serial_port = port;
+  state.comm_state = static_cast<std::uint16_t>(comm_state);
+  return PQ640_OK;
+}
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_SetTerminalID(std::uint16_t id) {
+  if (id > kMaxTerminalId) return PQ640_OUT_OF_RANGE;
+  Port().terminal_id = id;
+  return PQ640_OK;
+}
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_SetTerminalIPAddr(const char* address) {
+  if (address == nullptr || address[0] == '\0' ||
+      os::ParseIPv4Address(address) == os::kAddressNone) {
+    return PQ640_INVALID_ARGUMENT;
+  }
+  char* stored = Port().terminal_address;
+  std::memset(stored, 0, kTerminalAddressSize);
+  // At most 49 characters, so the buffer always stays NUL-terminated.
+  for (std::size_t i = 0; i + 1 < kTerminalAddressSize && address[i] != '\0'; ++i) {
+    stored[i] = address[i];
+  }
+  return PQ640_OK;
+}

@@ -1,0 +1,115 @@
+#include "protocol/framing.h"
+
+#include "link/byte_channel.h"
+#include "link/serial_link.h"
+#include "link/tcp_link.h"
+
+namespace pq640 {
+namespace {
+
+bool OnSerial() { return Port().link_kind == LinkKind::kSerial; }
+
+ResultCode SkipToStartByte() {
+  for (std::uint32_t discarded = 0; discarded <= kMaxDiscardedBeforeStart; ++discarded) {
+    std::uint8_t byte = 0;
+    const ResultCode result = ReceiveU8(&byte);
+    if (result != PQ640_OK) return result;
+    if (byte == kStartByte) return PQ640_OK;
+  }
+  return PQ640_READ_FAILED;
+}
+
+}  // namespace
+
+ResultCode SetReadTimeout(std::uint32_t timeout_ms) {
+  if (!OnSerial()) {
+    TcpSetWait(timeout_ms);
+    return PQ640_OK;
+  }
+  // With no port open the platform refuses both calls, so every command on a
+  // serial link that is not open ends here.
+  const os::SerialHandle port = Port().serial_handle;
+  os::SerialTimeouts timeouts;
+  if (!os::SerialGetTimeouts(port, &timeouts)) return PQ640_PORT_REFUSED;
+  timeouts.read_total_constant_ms = timeout_ms;
+  if (!os::SerialSetTimeouts(port, timeouts)) return PQ640_PORT_REFUSED;
+  return PQ640_OK;
+}
+
+ResultCode BeginRequest(std::uint8_t command) {
+  PortState& state = Port();
+  if (OnSerial()) {
+    if (state.serial_port == 0) return PQ640_NO_SERIAL_PORT;
+    (void)os::SerialSetQueueSizes(state.serial_handle, kSerialQueueBytes, kSerialQueueBytes);
+    // The rest of an aborted exchange must not meet this request's start-byte
+    // search, where it would pass for the new response.
+    (void)os::SerialDiscardInput(state.serial_handle);
+  } else {
+    const ResultCode connected = TcpConnect();
+    if (connected != PQ640_OK) return connected;
+  }
+  state.checksum_enabled = false;
+  // A link failure here shows at the next send.
+  (void)SendBytes(reinterpret_cast<const std::uint8_t*>(kPreamble), kPreambleLength);
+  if (const ResultCode r = SendU8(kStartByte); r != PQ640_OK) return r;
+  state.checksum_enabled = true;
+  state.checksum = 0;
+  if (const ResultCode r = SendU16(state.terminal_id); r != PQ640_OK) return r;
+  return SendU8(command);
+}
+
+ResultCode ReadResponseHeader(ResponsePayload payload) {
+  PortState& state = Port();
+  if (OnSerial() && state.serial_port == 0) return PQ640_NO_SERIAL_PORT;
+  if (!OnSerial() && state.tcp_socket == os::kInvalidSocket) return PQ640_NO_SOCKET;
+  state.checksum_enabled = false;
+  if (const ResultCode r = SendU8(state.checksum); r != PQ640_OK) return r;
+  if (const ResultCode r = SkipToStartByte(); r != PQ640_OK) return r;
+  state.checksum_enabled = true;
+  state.checksum = 0;
+  std::uint16_t id = 0;
+  if (const ResultCode r = ReceiveU16(&id); r != PQ640_OK) return r;
+  if (id != state.terminal_id) return PQ640_WRONG_TERMINAL;
+  std::uint8_t result = 0;
+  if (const ResultCode r = ReceiveU8(&result); r != PQ640_OK) return r;
+  if (result != 0 || payload == ResponsePayload::kNone) {
+    if (const ResultCode r = VerifyChecksum(); r != PQ640_OK) return r;
+  }
+  return result;
+}
+
+ResultCode VerifyChecksum() {
+  PortState& state = Port();
+  state.checksum_enabled = false;
+  std::uint8_t received = 0;
+  if (const ResultCode r = ReceiveU8(&received); r != PQ640_OK) return r;
+  return received == state.checksum ? PQ640_OK : PQ640_BAD_CHECKSUM;
+}
+
+ResultCode StartRequest(const CommandInfo& command) {
+  if (const ResultCode r = SetReadTimeout(command.read_timeout_ms); r != PQ640_OK) return r;
+  return BeginRequest(CodeOf(command.command));
+}
+
+ResultCode Transact(const CommandInfo& command, const std::uint8_t* request,
+                    std::uint32_t request_size) {
+  if (const ResultCode r = StartRequest(command); r != PQ640_OK) return r;
+  if (request_size != 0) {
+    if (const ResultCode r = SendBytes(request, request_size); r != PQ640_OK) return r;
+  }
+  return ReadResponseHeader(ResponsePayload::kNone);
+}
+
+ResultCode TransactReading(const CommandInfo& command, const std::uint8_t* request,
+                           std::uint32_t request_size, std::uint8_t* response,
+                           std::uint32_t response_size) {
+  if (const ResultCode r = StartRequest(command); r != PQ640_OK) return r;
+  if (request_size != 0) {
+    if (const ResultCode r = SendBytes(request, request_size); r != PQ640_OK) return r;
+  }
+  if (const ResultCode r = ReadResponseHeader(ResponsePayload::kFollows); r != PQ640_OK) return r;
+  if (const ResultCode r = ReceiveBytes(response, response_size); r != PQ640_OK) return r;
+  return VerifyChecksum();
+}
+
+}  // namespace pq640
