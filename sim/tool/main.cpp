@@ -1,0 +1,102 @@
+// pq640-sim: the simulated terminal as a stand-alone program, for developing a
+// host application without the hardware.
+#include <pthread.h>
+#include <signal.h>
+
+#include <CLI/CLI.hpp>
+#include <cstdint>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include "pq640sim/date_time.h"
+#include "pq640sim/simulator.h"
+
+namespace {
+
+struct CommandLine {
+  std::string listen_address;
+  std::uint16_t port = pq640sim::kDefaultTcpPort;
+  bool serial = false;
+  std::string link_path;
+  std::uint16_t terminal_id = pq640sim::TerminalSettings{}.terminal_id;
+  bool trace = false;
+  std::string clock;
+};
+
+// SIGINT and SIGTERM are taken by sigwait() in main; blocking them before
+// the service thread starts keeps them away from that thread.
+sigset_t BlockStopSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  return signals;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CommandLine options;
+  CLI::App app{"Simulated enrolment/attendance terminal on TCP or a pseudo-terminal"};
+  auto* listen = app.add_option("--listen", options.listen_address,
+                                "Serve TCP on this IPv4 address (e.g. 127.0.0.1)");
+  auto* port = app.add_option("--port", options.port, "TCP port")->capture_default_str();
+  auto* serial = app.add_flag("--serial", options.serial, "Serve a pseudo-terminal");
+  auto* link = app.add_option("--link", options.link_path,
+                              "With --serial: create a symlink here to the slave device");
+  app.add_option("--id", options.terminal_id, "Terminal ID")
+      ->check(CLI::Range(0, 255))
+      ->capture_default_str();
+  app.add_flag("--trace", options.trace, "Print every request and response frame in hex");
+  app.add_option("--clock", options.clock, "Start clock, \"YY-MM-DD hh:mm:ss\" (default: local time)");
+  listen->excludes(serial);
+  port->needs(listen);
+  link->needs(serial);
+  CLI11_PARSE(app, argc, argv);
+
+  if (options.listen_address.empty() && !options.serial) {
+    std::cerr << "pq640-sim: give --listen ADDRESS or --serial\n";
+    return 2;
+  }
+
+  pq640sim::SimulatorOptions sim_options;
+  sim_options.settings.terminal_id = options.terminal_id;
+  if (!options.clock.empty()) {
+    sim_options.start_clock = pq640sim::ParseDateTime(options.clock);
+    if (!sim_options.start_clock) {
+      std::cerr << "pq640-sim: --clock wants a valid \"YY-MM-DD hh:mm:ss\"\n";
+      return 2;
+    }
+  }
+  if (options.trace) {
+    sim_options.trace = [](std::string_view line) { std::cout << line << std::endl; };
+  }
+
+  const sigset_t stop_signals = BlockStopSignals();
+  pq640sim::Simulator simulator(sim_options);
+  if (options.serial) {
+    const std::optional<std::string> path = simulator.StartSerial(options.link_path);
+    if (!path) {
+      std::cerr << "pq640-sim: " << simulator.LastError() << "\n";
+      return 1;
+    }
+    std::cout << "pq640-sim: serial on " << *path;
+    if (!options.link_path.empty()) std::cout << " (link " << options.link_path << ")";
+    std::cout << std::endl;
+  } else {
+    if (!simulator.StartTcp(options.listen_address, options.port)) {
+      std::cerr << "pq640-sim: " << simulator.LastError() << "\n";
+      return 1;
+    }
+    std::cout << "pq640-sim: listening on " << options.listen_address << ":" << options.port
+              << std::endl;
+  }
+
+  int received = 0;
+  sigwait(&stop_signals, &received);
+  simulator.Stop();
+  std::cout << "pq640-sim: stopped" << std::endl;
+  return 0;
+}
