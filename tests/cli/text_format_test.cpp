@@ -1,0 +1,93 @@
+#include "text_format.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <ctime>
+
+namespace pq640admin {
+namespace {
+
+bool SameDateTime(const PQ640_DateTime& a, const PQ640_DateTime& b) {
+  return a.year == b.year && a.month == b.month && a.day == b.day && a.hour == b.hour &&
+         a.minute == b.minute && a.second == b.second;
+}
+
+TEST(ParseDateTime, ReadsEveryField) {
+  const auto value = ParseDateTime("24-02-29 23:58:07");
+  ASSERT_TRUE(value);
+  EXPECT_TRUE(SameDateTime(*value, PQ640_DateTime{24, 2, 29, 23, 58, 7}));
+}
+
+TEST(ParseDateTime, LeavesTheCalendarToTheLibrary) {
+  // The form is right; whether 30 February exists is decided by the library.
+  const auto value = ParseDateTime("24-02-30 99:99:99");
+  ASSERT_TRUE(value);
+  EXPECT_TRUE(SameDateTime(*value, PQ640_DateTime{24, 2, 30, 99, 99, 99}));
+}
+
+TEST(ParseDateTime, RejectsOtherForms) {
+  EXPECT_FALSE(ParseDateTime(""));
+  EXPECT_FALSE(ParseDateTime("2024-02-29 23:58:07"));
+  EXPECT_FALSE(ParseDateTime("24-02-29 23:58"));
+  EXPECT_FALSE(ParseDateTime("24-02-29 23:58:07 "));
+  EXPECT_FALSE(ParseDateTime("24/02/29 23:58:07"));
+  EXPECT_FALSE(ParseDateTime("24-02-29T23:58:07"));
+  EXPECT_FALSE(ParseDateTime("24-02-29 23-58-07"));
+  EXPECT_FALSE(ParseDateTime("24-2-029 23:58:07"));
+  EXPECT_FALSE(ParseDateTime("24-02-29 23:58:0x"));
+  EXPECT_FALSE(ParseDateTime("-4-02-29 23:58:07"));
+}
+
+TEST(FormatDateTime, PadsToTwoDigitsAndParsesBack) {
+  const PQ640_DateTime value{5, 1, 2, 3, 4, 9};
+  EXPECT_EQ(FormatDateTime(value), "05-01-02 03:04:09");
+  const auto parsed = ParseDateTime(FormatDateTime(value));
+  ASSERT_TRUE(parsed);
+  EXPECT_TRUE(SameDateTime(*parsed, value));
+}
+
+std::tm BrokenDown(int year, int month, int day, int hour, int minute, int second) {
+  std::tm time{};
+  time.tm_year = year - 1900;
+  time.tm_mon = month - 1;
+  time.tm_mday = day;
+  time.tm_hour = hour;
+  time.tm_min = minute;
+  time.tm_sec = second;
+  return time;
+}
+
+TEST(DateTimeFromTm, CountsYearsFrom2000AndMonthsFromOne) {
+  const auto value = DateTimeFromTm(BrokenDown(2031, 12, 31, 23, 59, 58));
+  ASSERT_TRUE(value);
+  EXPECT_TRUE(SameDateTime(*value, PQ640_DateTime{31, 12, 31, 23, 59, 58}));
+}
+
+TEST(DateTimeFromTm, KeepsALeapSecondInsideTheMinute) {
+  const auto value = DateTimeFromTm(BrokenDown(2016, 12, 31, 23, 59, 60));
+  ASSERT_TRUE(value);
+  EXPECT_EQ(value->second, 59);
+}
+
+TEST(DateTimeFromTm, RefusesYearsOutsideTheCentury) {
+  EXPECT_TRUE(DateTimeFromTm(BrokenDown(2000, 1, 1, 0, 0, 0)));
+  EXPECT_TRUE(DateTimeFromTm(BrokenDown(2099, 12, 31, 0, 0, 0)));
+  EXPECT_FALSE(DateTimeFromTm(BrokenDown(1999, 12, 31, 23, 59, 59)));
+  EXPECT_FALSE(DateTimeFromTm(BrokenDown(2100, 1, 1, 0, 0, 0)));
+}
+
+TEST(FormatHexLines, SixteenBytesALineLedByTheOffset) {
+  std::array<std::uint8_t, 34> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(0xe0 + i);
+  EXPECT_EQ(FormatHexLines(bytes),
+            "00: e0 e1 e2 e3 e4 e5 e6 e7 e8 e9 ea eb ec ed ee ef\n"
+            "10: f0 f1 f2 f3 f4 f5 f6 f7 f8 f9 fa fb fc fd fe ff\n"
+            "20: 00 01\n");
+}
+
+TEST(FormatHexLines, NothingForNoBytes) { EXPECT_EQ(FormatHexLines({}), ""); }
+
+}  // namespace
+}  // namespace pq640admin
