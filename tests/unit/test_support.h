@@ -18,7 +18,9 @@ using fake::Bytes;
 
 inline Bytes Concat(std::initializer_list<Bytes> parts) {
   Bytes all;
-  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  for (const Bytes& p : parts) {
+    for (std::uint8_t b : p) all.push_back(b);
+  }
   return all;
 }
 
@@ -32,23 +34,16 @@ inline std::uint8_t Xor(const Bytes& bytes) {
 // payload, checksum.
 inline Bytes RequestFrame(std::uint16_t id, std::uint8_t command, const Bytes& payload = {}) {
   const std::string preamble = "QQAVRENPROTOCOL";
-  Bytes body = {static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8), command};
-  body.insert(body.end(), payload.begin(), payload.end());
-  Bytes frame(preamble.begin(), preamble.end());
-  frame.push_back(0x7F);
-  frame.insert(frame.end(), body.begin(), body.end());
-  frame.push_back(Xor(body));
-  return frame;
+  const Bytes body = Concat({{static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8), command},
+                             payload});
+  return Concat({Bytes(preamble.begin(), preamble.end()), {0x7F}, body, {Xor(body)}});
 }
 
 // A response as the terminal sends it.
 inline Bytes ResponseFrame(std::uint16_t id, std::uint8_t result, const Bytes& payload = {}) {
-  Bytes body = {static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8), result};
-  body.insert(body.end(), payload.begin(), payload.end());
-  Bytes frame = {0x7F};
-  frame.insert(frame.end(), body.begin(), body.end());
-  frame.push_back(Xor(body));
-  return frame;
+  const Bytes body = Concat({{static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8), result},
+                             payload});
+  return Concat({{0x7F}, body, {Xor(body)}});
 }
 
 inline constexpr const char* kTestAddress = "127.0.0.9";
