@@ -23,7 +23,10 @@ check_runs() {
   local status=0
   LD_LIBRARY_PATH=$libdir "$1" >/dev/null 2>&1 || status=$?
   [ "$status" -eq 2 ] || { echo "$1 exited $status"; exit 1; }
-  LD_LIBRARY_PATH=$libdir ldd "$1" | grep -q "$libdir/libpq640.so.1" \
+  # Captured first: grep -q closing the pipe early would fail ldd under pipefail.
+  local loaded
+  loaded=$(LD_LIBRARY_PATH=$libdir ldd "$1")
+  grep -q "$libdir/libpq640.so.1" <<<"$loaded" \
     || { echo "$1 does not load the installed library"; exit 1; }
 }
 
