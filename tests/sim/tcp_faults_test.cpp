@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "loopback_client.h"
+#include "tcp_fixture.h"
 #include "pq640sim/simulator.h"
 #include "request_bytes.h"
 
@@ -14,46 +15,22 @@ namespace pq640sim {
 namespace {
 
 using namespace std::chrono_literals;
+using test::kAnswerWaitMs;
+using test::kCheckLinkAnswer;
+using test::kSilenceMs;
 using test::LoopbackClient;
+using TcpFaultsTest = test::TcpSimulatorTest;
 using test::RequestBytes;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr int kAnswerWaitMs = 3000;
-constexpr int kSilenceMs = 300;
 
-const Bytes kCheckLinkAnswer{0x7F, 0x01, 0x00, 0x00, 0x01};
 
-class TcpFaultsTest : public ::testing::Test {
- protected:
-  void Start(const std::string& address) {
-    address_ = address;
-    ASSERT_TRUE(simulator_.StartTcp(address_)) << simulator_.LastError();
-  }
-
-  LoopbackClient Connect() {
-    auto client = LoopbackClient::Connect(address_, kDefaultTcpPort);
-    if (!client) ADD_FAILURE() << "cannot connect to " << address_;
-    return std::move(*client);
-  }
-
-  test::Received Exchange(const Bytes& request, std::size_t answer_size,
-                          int timeout_ms = kAnswerWaitMs) {
-    LoopbackClient client = Connect();
-    EXPECT_TRUE(client.Send(request));
-    test::Received received = client.Receive(answer_size, timeout_ms);
-    client.ShutdownAndClose();
-    return received;
-  }
-
-  std::string address_;
-  Simulator simulator_;
-};
 
 TEST_F(TcpFaultsTest, NoiseGoesBeforeTheStartByte) {
   Start("127.201.2.1");
   Faults faults;
   faults.noise_before_start = {'Q', 'Q', 'A', 'V', 0x00};
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   EXPECT_EQ(Exchange(RequestBytes(1, 1), 10).bytes,
             (Bytes{'Q', 'Q', 'A', 'V', 0x00, 0x7F, 0x01, 0x00, 0x00, 0x01}));
 }
@@ -62,7 +39,7 @@ TEST_F(TcpFaultsTest, WrongIdAnswersWithTheGivenId) {
   Start("127.201.2.2");
   Faults faults;
   faults.answer_terminal_id = 5;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   EXPECT_EQ(Exchange(RequestBytes(1, 1), 5).bytes, (Bytes{0x7F, 0x05, 0x00, 0x00, 0x05}));
 }
 
@@ -70,26 +47,26 @@ TEST_F(TcpFaultsTest, ForcedResultAnswersWithoutPayloadAndWithoutCarryingOutTheC
   Start("127.201.2.3");
   Faults faults;
   faults.answer_result = 7;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   EXPECT_EQ(Exchange(RequestBytes(1, 8), 11, kSilenceMs).bytes, (Bytes{0x7F, 0x01, 0x00, 0x07, 0x06}));
   EXPECT_EQ(Exchange(RequestBytes(1, 14, {99}), 5).bytes, (Bytes{0x7F, 0x01, 0x00, 0x07, 0x06}));
-  EXPECT_NE(simulator_.Snapshot().settings.matching_value, 99);
+  EXPECT_NE(simulator_->Snapshot().settings.matching_value, 99);
 }
 
 TEST_F(TcpFaultsTest, CorruptedChecksumInvertsTheTrailer) {
   Start("127.201.2.4");
   Faults faults;
   faults.corrupt_checksum = true;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   EXPECT_EQ(Exchange(RequestBytes(1, 1), 5).bytes, (Bytes{0x7F, 0x01, 0x00, 0x00, 0xFE}));
 }
 
 TEST_F(TcpFaultsTest, InvalidClockReportsMonthThirteen) {
   Start("127.201.2.5");
-  ASSERT_TRUE(simulator_.Model().SetClock(DateTime{24, 6, 1, 8, 0, 0}));
+  ASSERT_TRUE(simulator_->Model().SetClock(DateTime{24, 6, 1, 8, 0, 0}));
   Faults faults;
   faults.invalid_clock = true;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   const Bytes answer = Exchange(RequestBytes(1, 8), 11).bytes;
   ASSERT_EQ(answer.size(), 11u);
   EXPECT_EQ(answer[5], 13);
@@ -100,7 +77,7 @@ TEST_F(TcpFaultsTest, DelayHoldsTheAnswerBack) {
   Start("127.201.2.6");
   Faults faults;
   faults.response_delay_ms = 600;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   LoopbackClient client = Connect();
   ASSERT_TRUE(client.Send(RequestBytes(1, 1)));
   EXPECT_TRUE(client.Receive(1, 200).bytes.empty());
@@ -111,7 +88,7 @@ TEST_F(TcpFaultsTest, StallSendsTheFirstBytesAndKeepsTheConnectionOpen) {
   Start("127.201.2.7");
   Faults faults;
   faults.stall_after_bytes = 3;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   LoopbackClient client = Connect();
   ASSERT_TRUE(client.Send(RequestBytes(1, 1)));
   EXPECT_EQ(client.Receive(3, kAnswerWaitMs).bytes, (Bytes{0x7F, 0x01, 0x00}));
@@ -121,7 +98,7 @@ TEST_F(TcpFaultsTest, StallSendsTheFirstBytesAndKeepsTheConnectionOpen) {
   // The connection still serves requests, stalled the same way until cleared.
   ASSERT_TRUE(client.Send(RequestBytes(1, 1)));
   EXPECT_EQ(client.Receive(4, kSilenceMs).bytes, (Bytes{0x7F, 0x01, 0x00}));
-  simulator_.ClearFaults();
+  simulator_->ClearFaults();
   ASSERT_TRUE(client.Send(RequestBytes(1, 1)));
   EXPECT_EQ(client.Receive(5, kAnswerWaitMs).bytes, kCheckLinkAnswer);
 }
@@ -130,11 +107,11 @@ TEST_F(TcpFaultsTest, CloseSendsTheFirstBytesThenEndsTheConnection) {
   Start("127.201.2.8");
   Faults faults;
   faults.close_after_bytes = 2;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   const test::Received received = Exchange(RequestBytes(1, 1), 5);
   EXPECT_EQ(received.bytes, (Bytes{0x7F, 0x01}));
   EXPECT_TRUE(received.peer_closed);
-  simulator_.ClearFaults();
+  simulator_->ClearFaults();
   EXPECT_EQ(Exchange(RequestBytes(1, 1), 5).bytes, kCheckLinkAnswer);
 }
 
@@ -142,11 +119,11 @@ TEST_F(TcpFaultsTest, RefusedConnectionsUntilCleared) {
   Start("127.201.2.9");
   Faults faults;
   faults.refuse_connections = true;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   int error = 0;
   EXPECT_FALSE(LoopbackClient::Connect(address_, kDefaultTcpPort, &error));
   EXPECT_EQ(error, ECONNREFUSED);
-  simulator_.ClearFaults();
+  simulator_->ClearFaults();
   EXPECT_EQ(Exchange(RequestBytes(1, 1), 5).bytes, kCheckLinkAnswer);
 }
 
@@ -154,13 +131,13 @@ TEST_F(TcpFaultsTest, FaultsPersistUntilClearedAndAreReadBack) {
   Start("127.201.2.10");
   Faults faults;
   faults.answer_result = 0x21;
-  simulator_.SetFaults(faults);
-  EXPECT_EQ(simulator_.CurrentFaults().answer_result, std::optional<std::uint8_t>(0x21));
+  simulator_->SetFaults(faults);
+  EXPECT_EQ(simulator_->CurrentFaults().answer_result, std::optional<std::uint8_t>(0x21));
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(Exchange(RequestBytes(1, 1), 5).bytes, (Bytes{0x7F, 0x01, 0x00, 0x21, 0x20}));
   }
-  simulator_.ClearFaults();
-  EXPECT_FALSE(simulator_.CurrentFaults().answer_result.has_value());
+  simulator_->ClearFaults();
+  EXPECT_FALSE(simulator_->CurrentFaults().answer_result.has_value());
   EXPECT_EQ(Exchange(RequestBytes(1, 1), 5).bytes, kCheckLinkAnswer);
 }
 
@@ -168,12 +145,12 @@ TEST_F(TcpFaultsTest, StopEndsALongDelayPromptly) {
   Start("127.201.2.11");
   Faults faults;
   faults.response_delay_ms = 60000;
-  simulator_.SetFaults(faults);
+  simulator_->SetFaults(faults);
   LoopbackClient client = Connect();
   ASSERT_TRUE(client.Send(RequestBytes(1, 1)));
-  ASSERT_TRUE(simulator_.WaitForRequestsServed(1, 3s));
+  ASSERT_TRUE(simulator_->WaitForRequestsServed(1, 3s));
   const auto before = std::chrono::steady_clock::now();
-  simulator_.Stop();
+  simulator_->Stop();
   EXPECT_LT(std::chrono::steady_clock::now() - before, 3s);
   const test::Received received = client.Receive(5, kAnswerWaitMs);
   EXPECT_TRUE(received.bytes.empty());

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "loopback_client.h"
+#include "tcp_fixture.h"
 #include "pq640sim/simulator.h"
 #include "request_bytes.h"
 
@@ -17,43 +18,16 @@ namespace {
 
 using namespace std::chrono_literals;
 using test::Concat;
+using test::kAnswerWaitMs;
+using test::kCheckLinkAnswer;
+using test::kSilenceMs;
 using test::LoopbackClient;
+using test::TcpSimulatorTest;
 using test::RequestBytes;
 using Bytes = std::vector<std::uint8_t>;
 
-constexpr int kAnswerWaitMs = 3000;  // generous: answers normally take a millisecond
-constexpr int kSilenceMs = 300;      // how long "no answer" is watched for
 
-const Bytes kCheckLinkAnswer{0x7F, 0x01, 0x00, 0x00, 0x01};
 
-class TcpSimulatorTest : public ::testing::Test {
- protected:
-  void Start(const std::string& address, SimulatorOptions options = {}) {
-    address_ = address;
-    simulator_ = std::make_unique<Simulator>(std::move(options));
-    ASSERT_TRUE(simulator_->StartTcp(address_)) << simulator_->LastError();
-  }
-
-  LoopbackClient Connect() {
-    auto client = LoopbackClient::Connect(address_, kDefaultTcpPort);
-    if (!client) ADD_FAILURE() << "cannot connect to " << address_;
-    return std::move(*client);
-  }
-
-  // One command the way the host library runs it: fresh connection, request,
-  // answer, then shutdown and close.
-  test::Received Exchange(const Bytes& request, std::size_t answer_size,
-                          int timeout_ms = kAnswerWaitMs) {
-    LoopbackClient client = Connect();
-    EXPECT_TRUE(client.Send(request));
-    test::Received received = client.Receive(answer_size, timeout_ms);
-    client.ShutdownAndClose();
-    return received;
-  }
-
-  std::string address_;
-  std::unique_ptr<Simulator> simulator_;
-};
 
 TEST_F(TcpSimulatorTest, AnswersCheckLinkAfterTheWakeUpZeros) {
   Start("127.201.1.1");
