@@ -175,6 +175,20 @@ class SerialPort : public ::testing::Test {
     return ::testing::AssertionSuccess();
   }
 
+  struct TimedRead {
+    std::uint32_t done = 99;  // a read that does not report its count shows up
+    std::uint64_t elapsed_ms = 0;
+  };
+
+  // One read of `count` bytes, timed on the monotonic clock.
+  TimedRead ReadTimed(std::uint8_t* buffer, std::uint32_t count) {
+    TimedRead read;
+    const std::uint64_t start = NowMs();
+    EXPECT_TRUE(os::SerialRead(handle_, buffer, count, &read.done));
+    read.elapsed_ms = NowMs() - start;
+    return read;
+  }
+
   PseudoTerminal pty_;
   std::optional<Rescue> rescue_;  // after pty_: stops before the master closes
   os::SerialHandle handle_ = os::kInvalidSerialHandle;
@@ -455,10 +469,7 @@ TEST_F(SerialPort, SilenceAfterTheFirstBytesEndsTheReadAfterTheInterval) {
   ASSERT_TRUE(pty_.Send({0x7F, 0x01, 0x00}));
 
   std::uint8_t in[6] = {};
-  std::uint32_t done = 99;
-  const std::uint64_t start = NowMs();
-  EXPECT_TRUE(os::SerialRead(handle_, in, 6, &done));
-  const std::uint64_t elapsed = NowMs() - start;
+  const auto [done, elapsed] = ReadTimed(in, 6);
   EXPECT_EQ(done, 3u);
   EXPECT_EQ(in[0], 0x7F);
   EXPECT_EQ(in[1], 0x01);
@@ -471,10 +482,7 @@ TEST_F(SerialPort, NothingArrivingEndsTheReadAfterTheTotalLimit) {
   // 10 ms per byte for 6 bytes plus 300 ms: 360 ms.
   ASSERT_TRUE(os::SerialSetTimeouts(handle_, ReadLimits(0, 10, 300)));
   std::uint8_t in[6];
-  std::uint32_t done = 99;
-  const std::uint64_t start = NowMs();
-  EXPECT_TRUE(os::SerialRead(handle_, in, 6, &done));
-  const std::uint64_t elapsed = NowMs() - start;
+  const auto [done, elapsed] = ReadTimed(in, 6);
   EXPECT_EQ(done, 0u);
   EXPECT_GE(elapsed, 340u) << "the per-byte part of the limit was left out";
   EXPECT_LE(elapsed, 3000u);
@@ -484,10 +492,7 @@ TEST_F(SerialPort, TheIntervalDoesNotRunBeforeTheFirstByte) {
   ASSERT_TRUE(OpenRaw());
   ASSERT_TRUE(os::SerialSetTimeouts(handle_, ReadLimits(100, 0, 600)));
   std::uint8_t in[4];
-  std::uint32_t done = 99;
-  const std::uint64_t start = NowMs();
-  EXPECT_TRUE(os::SerialRead(handle_, in, 4, &done));
-  const std::uint64_t elapsed = NowMs() - start;
+  const auto [done, elapsed] = ReadTimed(in, 4);
   EXPECT_EQ(done, 0u);
   EXPECT_GE(elapsed, 580u);
   EXPECT_LE(elapsed, 3000u);
@@ -528,10 +533,7 @@ TEST_F(SerialPort, EachByteRestartsTheInterval) {
     }
   });
   std::uint8_t in[4] = {};
-  std::uint32_t done = 0;
-  const std::uint64_t start = NowMs();
-  EXPECT_TRUE(os::SerialRead(handle_, in, 4, &done));
-  const std::uint64_t elapsed = NowMs() - start;
+  const auto [done, elapsed] = ReadTimed(in, 4);
   terminal.join();
   EXPECT_EQ(done, 4u) << "the interval ran from the first byte, not the latest";
   EXPECT_EQ(in[3], 4);
@@ -548,10 +550,7 @@ TEST_F(SerialPort, ZeroTimeoutsWaitForEveryByte) {
     pty_.Send({3, 4});
   });
   std::uint8_t in[4] = {};
-  std::uint32_t done = 0;
-  const std::uint64_t start = NowMs();
-  EXPECT_TRUE(os::SerialRead(handle_, in, 4, &done));
-  const std::uint64_t elapsed = NowMs() - start;
+  const auto [done, elapsed] = ReadTimed(in, 4);
   terminal.join();
   EXPECT_EQ(done, 4u);
   EXPECT_GE(elapsed, 550u);
