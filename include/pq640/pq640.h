@@ -54,7 +54,8 @@ enum {
      bytes had arrived). A terminal may also return this value itself. */
   PQ640_SHORT_READ = 242,
   /* An argument is out of range: terminal ID above 255, communication mode
-     above 2, a settings block rejected before writing. */
+     above 2, a settings block or record rejected before writing, a batch
+     size outside 1..1000. */
   PQ640_OUT_OF_RANGE = 243,
   PQ640_OPEN_FAILED = -1,          /* the serial port could not be opened */
   PQ640_CLOSE_FAILED = -2,         /* nothing to close, or closing failed */
@@ -246,6 +247,140 @@ PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetDateTime(const PQ640_DateTime* da
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetSystemData(PQ640_SystemData* block);
 /* Writes the block; 243 when it breaks the range rules, without sending. */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetSystemData(const PQ640_SystemData* block);
+
+/* ---- Enrolment records ---------------------------------------------------
+ *
+ * Records live in caller memory in 988-byte slots (PQ640_UserData,
+ * PQ640_AdminData); on the wire only the templates and code bytes in use are
+ * sent. Arrays of records have a stride of 988 bytes, arrays of IDs 4 bytes,
+ * arrays of per-record result bytes 1 byte. The caller sizes every array: the
+ * library writes as many entries as the terminal reports (see each function
+ * for the bound that applies).
+ *
+ * A record received with a template count above 2, a code length other than
+ * 0 or 4..10, or (administrators) a level above 2 ends the call with -104; the
+ * slot then holds the bad value, and template and code bytes beyond the counts
+ * in use keep what the slot held before.
+ */
+
+/* Listing modes of PQ640_GetAllUserData and PQ640_GetAllAdminData. With any
+   other value only the count is reported (the callback still runs once per
+   entry, and nothing is written to the buffer). */
+enum {
+  PQ640_LIST_COUNT = 0,   /* count only; buffer untouched, no callback */
+  PQ640_LIST_IDS = 1,     /* buffer is a uint32_t array, one ID per entry */
+  PQ640_LIST_RECORDS = 2  /* buffer is a PQ640_UserData / PQ640_AdminData array */
+};
+
+/* Enrols one user, replacing a user with the same ID. 243 without sending
+   when template_count is above 2 or code_length is not 0 or 4..10. On a serial
+   link that is not open the call returns -3 before the record is looked at. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_AddUserData(const PQ640_UserData* record);
+/* Deletes one user; the terminal's result byte for an unknown ID is returned. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteUserData(uint32_t id);
+/* Deletes every user on the terminal. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteAllUserData(void);
+/* Reads the user whose ID the caller put in record->id; the whole slot is
+   then filled from the terminal's answer (record->id included). */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetUserData(PQ640_UserData* record);
+
+/* Enrols one administrator (level is sent unchecked); same checks and codes
+   as PQ640_AddUserData. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_AddAdminData(const PQ640_AdminData* record);
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteAdminData(uint32_t id);
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteAllAdminData(void);
+/* Reads the administrator whose ID the caller put in record->id. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAdminData(PQ640_AdminData* record);
+
+/* Lists every user. mode: PQ640_LIST_*. *count is set to 0 once the request
+   has been sent, then to the terminal's count n as soon as it arrives; buffer
+   receives n entries (IDs or records) and must have room for them — ask with
+   PQ640_LIST_COUNT first. callback(n, i) runs before entry i. buffer may be
+   null with PQ640_LIST_COUNT. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAllUserData(uint32_t* count, void* buffer,
+                                                          uint8_t mode,
+                                                          PQ640_ProgressCallback callback);
+/* Lists every administrator, as PQ640_GetAllUserData, except that *count is
+   written only once, after the last entry has arrived (a failure leaves it
+   unchanged). */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAllAdminData(uint32_t* count, void* buffer,
+                                                           uint8_t mode,
+                                                           PQ640_ProgressCallback callback);
+
+/* Enrols n users (1..PQ640_MAX_BATCH; 243 otherwise) in one transaction.
+   Every record is checked first: 243 without sending when any template_count
+   is above 2 or any code_length above 10 (the terminal judges the rest and
+   answers one result byte per record, copied unchanged into results[0..n-1]).
+   callback(n, i) runs before record i is sent and again before its result
+   byte is read: 2n calls, the index running from 0 twice. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_AddUsersData(uint32_t n, const PQ640_UserData* records,
+                                                        uint8_t* results,
+                                                        PQ640_ProgressCallback callback);
+/* Deletes the n users in ids (1..PQ640_MAX_BATCH; 243 otherwise); one result
+   byte per ID goes to results. callback(n, i) runs after result byte i. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteUsersData(uint32_t n, const uint32_t* ids,
+                                                           uint8_t* results,
+                                                           PQ640_ProgressCallback callback);
+/* Reads the users whose IDs are given. In: *count is the number of IDs
+   (1..PQ640_MAX_BATCH; 243 otherwise). Out: *count is the number of records
+   the terminal sent (it leaves out IDs it does not know), written to
+   records[0..*count-1]; callback(m, i) runs before record i. records needs
+   room for as many records as IDs asked for: a terminal that reports more
+   gives -104 before anything is written, *count unchanged. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetUsersData(uint32_t* count, const uint32_t* ids,
+                                                        PQ640_UserData* records,
+                                                        PQ640_ProgressCallback callback);
+
+/* ---- Event logs ------------------------------------------------------------
+ *
+ * Queries, IO record bytes 6..15, administrator log records and the selector
+ * are defined by the terminal and passed through unchanged. Log records are 16
+ * bytes; arrays of them have a stride of 16. Each Get writes as many records
+ * as the terminal sends: size the array with the matching Num call. When a
+ * call fails before the record count has arrived, *count keeps its value.
+ */
+
+/* Reads the IO records the query selects. *count becomes 0 when the count n
+   arrives and grows by one for every record stored; callback(n, i) runs before
+   record i and callback(n, n) once after the last. A record whose time stamp
+   is not a valid date and time ends the call with -104: *count then holds the
+   valid records before it, and the invalid one stays in the array after them. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetIORecord(const PQ640_RecordQuery* query,
+                                                       uint32_t* count, PQ640_IORecord* records,
+                                                       PQ640_ProgressCallback callback);
+/* The number of IO records the query selects. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetIORecordNum(const PQ640_RecordQuery* query,
+                                                          uint32_t* count);
+/* Adds one IO record (its time stamp is not checked before sending). */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_AddIORecord(const PQ640_IORecord* record);
+/* Deletes the IO records the query selects. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteIORecord(const PQ640_RecordQuery* query);
+
+/* Reads the IO records of n users (1..PQ640_MAX_BATCH; 243 otherwise) between
+   from and to (sent unchecked), filtered by selector. count, records and
+   callback as for PQ640_GetIORecord. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetUsersIORecord(
+    uint32_t n, const uint32_t* ids, uint8_t selector, const PQ640_DateTime* from,
+    const PQ640_DateTime* to, uint32_t* count, PQ640_IORecord* records,
+    PQ640_ProgressCallback callback);
+/* The number of records PQ640_GetUsersIORecord would read. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetUsersIORecordNum(uint32_t n, const uint32_t* ids,
+                                                               uint8_t selector,
+                                                               const PQ640_DateTime* from,
+                                                               const PQ640_DateTime* to,
+                                                               uint32_t* count);
+
+/* Reads the administrator log records the query selects, unchecked.
+   callback(n, i) before record i, callback(n, n) after the last; *count is
+   written only once all n records have arrived. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAdminRecord(const PQ640_RecordQuery* query,
+                                                          uint32_t* count,
+                                                          PQ640_AdminRecord* records,
+                                                          PQ640_ProgressCallback callback);
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAdminRecordNum(const PQ640_RecordQuery* query,
+                                                             uint32_t* count);
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_AddAdminRecord(const PQ640_AdminRecord* record);
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteAdminRecord(const PQ640_RecordQuery* query);
 
 #ifdef __cplusplus
 }
