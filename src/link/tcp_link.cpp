@@ -30,6 +30,10 @@ bool ConnectAttempt(os::Socket socket, std::uint32_t address, std::uint16_t port
 // Connects `socket` and makes it a blocking connection ready for the byte channel.
 ResultCode EstablishConnection(os::Socket socket) {
   const PortState& state = Port();
+  // Before the handshake: the window scale is agreed then, and a buffer shrunk
+  // afterwards leaves the terminal's sender stalling on a window it believes
+  // large, so a bulk read would crawl. The result is not checked.
+  os::SocketSetReceiveBufferSize(socket, kReceiveBufferBytes);
   if (!os::SocketSetBlocking(socket, false)) return PQ640_TCP_FAILED;
   const std::uint32_t address = os::ParseIPv4Address(state.terminal_address);
   bool connected = false;
@@ -38,7 +42,6 @@ ResultCode EstablishConnection(os::Socket socket) {
   }
   if (!connected) return PQ640_READ_FAILED;
   if (!os::SocketSetBlocking(socket, true)) return PQ640_TCP_FAILED;
-  os::SocketSetReceiveBufferSize(socket, kReceiveBufferBytes);
   return PQ640_OK;
 }
 
