@@ -20,8 +20,10 @@ constexpr std::chrono::seconds kFaultApplyWait{2};
 class SimulatorCore {
  public:
   explicit SimulatorCore(SimulatorOptions options)
-      : options_(std::move(options)), model_(options_.settings) {
+      : options_(std::move(options)),
+        model_(options_.settings, TerminalClock(), options_.capacities) {
     if (options_.start_clock) model_.SetClock(*options_.start_clock);
+    model_.Generate(options_.generated);
   }
 
   SessionContext Context() {
@@ -90,6 +92,7 @@ std::string Simulator::LastError() const {
 
 void Simulator::SetFaults(const Faults& faults) {
   core_->model_.SetClockFault(faults.invalid_clock);
+  core_->model_.SetInvalidIoRecordAt(faults.invalid_io_record_at);
   const std::uint64_t generation = core_->faults_.Set(faults);
   if (core_->tcp_running_) core_->faults_.WaitApplied(generation, kFaultApplyWait);
 }

@@ -22,7 +22,17 @@ struct CommandLine {
   std::uint16_t terminal_id = pq640sim::TerminalSettings{}.terminal_id;
   bool trace = false;
   std::string clock;
+  pq640sim::StoreCapacities capacities;
+  pq640sim::GeneratedRecordCounts generated;
 };
+
+// A start count above its capacity would be cut silently; say so instead.
+bool GeneratedFitsCapacity(const CommandLine& options) {
+  const auto& wanted = options.generated;
+  const auto& room = options.capacities;
+  return wanted.users <= room.users && wanted.administrators <= room.administrators &&
+         wanted.io_records <= room.io_records && wanted.admin_records <= room.admin_records;
+}
 
 // SIGINT and SIGTERM are taken by sigwait() in main; blocking them before
 // the service thread starts keeps them away from that thread.
@@ -51,6 +61,23 @@ int main(int argc, char** argv) {
       ->capture_default_str();
   app.add_flag("--trace", options.trace, "Print every request and response frame in hex");
   app.add_option("--clock", options.clock, "Start clock, \"YY-MM-DD hh:mm:ss\" (default: local time)");
+  app.add_option("--max-users", options.capacities.users, "User table capacity")
+      ->capture_default_str();
+  app.add_option("--max-admins", options.capacities.administrators,
+                 "Administrator table capacity")
+      ->capture_default_str();
+  app.add_option("--max-io-records", options.capacities.io_records, "IO log capacity")
+      ->capture_default_str();
+  app.add_option("--max-admin-records", options.capacities.admin_records,
+                 "Administrator log capacity")
+      ->capture_default_str();
+  app.add_option("--users", options.generated.users, "Start with N generated users (IDs 1..N)");
+  app.add_option("--admins", options.generated.administrators,
+                 "Start with N generated administrators (IDs 1..N)");
+  app.add_option("--io-records", options.generated.io_records,
+                 "Start with N generated IO records over the 30 days before the clock");
+  app.add_option("--admin-records", options.generated.admin_records,
+                 "Start with N generated administrator log records");
   listen->excludes(serial);
   port->needs(listen);
   link->needs(serial);
@@ -61,8 +88,16 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  if (!GeneratedFitsCapacity(options)) {
+    std::cerr << "pq640-sim: a start count (--users, --admins, --io-records, --admin-records)"
+                 " is above its capacity (--max-...)\n";
+    return 2;
+  }
+
   pq640sim::SimulatorOptions sim_options;
   sim_options.settings.terminal_id = options.terminal_id;
+  sim_options.capacities = options.capacities;
+  sim_options.generated = options.generated;
   if (!options.clock.empty()) {
     sim_options.start_clock = pq640sim::ParseDateTime(options.clock);
     if (!sim_options.start_clock) {

@@ -31,6 +31,10 @@ struct Faults {
   bool refuse_connections = false;
   // GetDateTime reports month 13.
   bool invalid_clock = false;
+  // Every GetIORecord and GetUsersIORecord answer with more than k records
+  // sends the record at index k (0-based) with month 13; the count and the
+  // other records are unchanged, and so is the stored log.
+  std::optional<std::size_t> invalid_io_record_at;
 };
 
 }  // namespace pq640sim

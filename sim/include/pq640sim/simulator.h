@@ -24,7 +24,10 @@ using TraceSink = std::function<void(std::string_view line)>;
 
 struct SimulatorOptions {
   TerminalSettings settings;
+  StoreCapacities capacities;
   std::optional<DateTime> start_clock;  // default: the host's local time
+  // Generated after the clock is set, so the logs lie before start_clock.
+  GeneratedRecordCounts generated;
   TraceSink trace;                      // default: no trace
   // An unknown command is answered once no byte has arrived for this long.
   std::uint32_t unknown_command_idle_ms = 100;

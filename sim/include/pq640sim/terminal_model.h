@@ -4,15 +4,20 @@
 // seed state through the setters.
 #pragma once
 
-#include <array>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
-#include <map>
 #include <mutex>
+#include <optional>
 #include <span>
 #include <vector>
 
+#include "pq640sim/command_table.h"
 #include "pq640sim/date_time.h"
+#include "pq640sim/enrolment_store.h"
+#include "pq640sim/event_log.h"
+#include "pq640sim/log_layout.h"
+#include "pq640sim/reply.h"
 #include "pq640sim/result_bytes.h"
 #include "pq640sim/system_data.h"
 #include "pq640sim/terminal_clock.h"
@@ -30,13 +35,30 @@ struct TerminalSettings {
   SystemData system_data = DefaultSystemData();
 };
 
-// Enrolment and log stores, filled by the enrolment and log commands; kept
-// here so that erasing the terminal has everything to wipe.
+// How many records the terminal's memory holds; beyond them an add is refused
+// (kResultTableFull, kResultLogFull).
+struct StoreCapacities {
+  std::size_t users = 3000;
+  std::size_t administrators = 100;
+  std::size_t io_records = 200000;
+  std::size_t admin_records = 10000;
+};
+
+// Records to generate at start (generated_records.h), capped at the capacities.
+struct GeneratedRecordCounts {
+  std::size_t users = 0;           // IDs 1..n
+  std::size_t administrators = 0;  // IDs 1..n
+  std::size_t io_records = 0;      // over the users held, before the clock's date
+  std::size_t admin_records = 0;   // over the administrators and users held
+};
+
+// Everything the enrolment and log commands store, in the form seen on the
+// wire: records by ID as received, log records in time order.
 struct StoredRecords {
-  std::map<std::uint32_t, std::vector<std::uint8_t>> users;           // by user ID
-  std::map<std::uint32_t, std::vector<std::uint8_t>> administrators;  // by administrator ID
-  std::vector<std::array<std::uint8_t, 16>> io_records;
-  std::vector<std::array<std::uint8_t, 16>> admin_records;
+  RecordTable users;           // by user ID
+  RecordTable administrators;  // by administrator ID
+  std::vector<LogRecord> io_records;
+  std::vector<LogRecord> admin_records;
 };
 
 struct ModelSnapshot {
@@ -47,15 +69,10 @@ struct ModelSnapshot {
   StoredRecords stored;
 };
 
-// The terminal's answer to one request before framing.
-struct Reply {
-  std::uint8_t result = kResultOk;
-  std::vector<std::uint8_t> payload;  // sent only when result is kResultOk
-};
-
 class TerminalModel {
  public:
-  explicit TerminalModel(TerminalSettings initial = {}, TerminalClock clock = TerminalClock());
+  explicit TerminalModel(TerminalSettings initial = {}, TerminalClock clock = TerminalClock(),
+                         StoreCapacities capacities = {});
 
   // Carries out a command from the table; codes outside it get
   // kResultUnknownCommand, a payload of the wrong length kResultMalformedRequest.
@@ -70,9 +87,18 @@ class TerminalModel {
   void SetSystemData(const SystemData& block);
   // False (and the clock unchanged) for an invalid value.
   bool SetClock(const DateTime& now);
+  // Replaces all four stores as given (no capacity or record checks); the logs
+  // are put in time order, records of equal time keeping their given order.
   void SetStoredRecords(StoredRecords records);
+  // Replaces the stores with generated records (generated_records.h).
+  void Generate(const GeneratedRecordCounts& counts);
+  // Applies to later adds; records already held stay.
+  void SetCapacities(const StoreCapacities& capacities);
+  StoreCapacities Capacities() const;
   // While on, the clock reads month 13 (an invalid value) to GetDateTime.
   void SetClockFault(bool on);
+  // While set, IO record answers carry month 13 in the record at this index.
+  void SetInvalidIoRecordAt(std::optional<std::size_t> index);
 
  private:
   Reply UpdateCommState(std::span<const std::uint8_t> payload);
@@ -84,13 +110,18 @@ class TerminalModel {
   Reply SetMatchingPerform(std::span<const std::uint8_t> payload);
   Reply ChangeTerminalId(std::span<const std::uint8_t> payload);
   Reply DeleteAllDataRom(std::span<const std::uint8_t> payload);
+  Reply Enrolment(Command command, std::span<const std::uint8_t> payload);
+  Reply Logs(Command command, std::span<const std::uint8_t> payload);
 
   mutable std::mutex mutex_;
   TerminalSettings settings_;
   TerminalClock clock_;
-  StoredRecords stored_;
+  EnrolmentStore enrolment_;
+  EventLog io_log_;
+  EventLog admin_log_;
   std::uint32_t erase_count_ = 0;
   bool clock_fault_ = false;
+  std::optional<std::size_t> invalid_io_record_at_;
 };
 
 }  // namespace pq640sim
