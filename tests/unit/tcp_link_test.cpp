@@ -182,5 +182,24 @@ TEST_F(TcpLink, SocketCreationFailureIsReported) {
   EXPECT_EQ(PQ640_CheckLink(), PQ640_SOCKET_FAILED);
 }
 
+
+// The receive buffer's size must be in place before the handshake agrees the
+// window scale; set afterwards it would leave the sender stalling.
+TEST_F(TcpLink, ReceiveBufferIsSetBeforeConnecting) {
+  OpenTcp();
+  AnswerOverTcp(kOk);
+  ASSERT_EQ(PQ640_CheckLink(), PQ640_OK);
+  const auto& calls = os().calls;
+  const auto position = [&](const std::string& prefix) {
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+      if (calls[i].rfind(prefix, 0) == 0) return i;
+    }
+    return calls.size();
+  };
+  ASSERT_LT(position("SocketSetReceiveBufferSize(100,1024)"), calls.size());
+  EXPECT_LT(position("SocketSetReceiveBufferSize"), position("SocketConnect"));
+  EXPECT_EQ(fake::CountCalls("SocketSetReceiveBufferSize"), 1);
+}
+
 }  // namespace
 }  // namespace pq640::test
