@@ -1,10 +1,10 @@
 // The library's only window onto the operating system.
 //
 // Portable code calls these functions and nothing else of the OS. Each platform
-// implements them in one file (os_posix.cpp, later os_win32.cpp); the unit tests
-// link a scripted fake instead. Handles are plain integers so that no OS type
-// leaks above this folder; the platform file maps them to descriptors, SOCKETs
-// or HANDLEs.
+// implements them in a folder of its own (posix/, win32/) with the same file
+// names in each; the unit tests link a scripted fake instead. Handles are plain
+// integers so that no OS type leaks above this folder; the platform maps them
+// to descriptors, SOCKETs or HANDLEs.
 #pragma once
 
 #include <cstdint>
@@ -92,6 +92,8 @@ struct LineSettings {
 // when read_total_per_byte_ms * n + read_total_constant_ms has passed, or when,
 // after the first byte, read_interval_ms passes without another byte.
 // Writes end after write_total_per_byte_ms * n + write_total_constant_ms.
+// A zero limit is no limit. Windows' special MAXDWORD forms are not part of the
+// seam: the library never uses them.
 struct SerialTimeouts {
   std::uint32_t read_interval_ms = 0;
   std::uint32_t read_total_per_byte_ms = 0;

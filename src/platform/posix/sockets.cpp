@@ -1,0 +1,172 @@
+// POSIX sockets behind the seam's Windows Sockets model. What Windows Sockets
+// does natively is done here by hand: start-ups are counted, the last cleanup
+// closes every socket the layer made, and handles of closed sockets are
+// recognised as stale instead of reaching a reused descriptor.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+
+#include "platform/os.h"
+#include "platform/posix/handles.h"
+#include "platform/posix/timing.h"
+
+namespace pq640::os {
+namespace {
+
+struct SocketEntry {
+  Socket handle = kInvalidSocket;
+  int fd = -1;
+};
+
+constinit posix::HandleTable<SocketEntry, 64> g_sockets;
+constinit std::uint32_t g_startups = 0;
+
+int SocketFd(Socket socket) {
+  const SocketEntry* entry = g_sockets.Find(socket);
+  return entry ? entry->fd : -1;
+}
+
+posix::Micros DeadlineAfter(std::uint32_t timeout_ms) {
+  return posix::DeadlineAfterMs(posix::NowUs(), timeout_ms);
+}
+
+}  // namespace
+
+// Version 2.2 is the only one on offer: a request for it or for anything
+// later gets it, an earlier one fails (the library never makes one).
+bool SocketLayerStartup(SocketLayerVersion requested, SocketLayerVersion* granted) {
+  if (granted == nullptr || requested.major < 2 || (requested.major == 2 && requested.minor < 2)) {
+    return false;
+  }
+  *granted = SocketLayerVersion{2, 2};
+  ++g_startups;
+  return true;
+}
+
+void SocketLayerCleanup() {
+  if (g_startups == 0 || --g_startups != 0) return;
+  for (SocketEntry& entry : g_sockets) {
+    if (entry.fd < 0) continue;
+    shutdown(entry.fd, SHUT_RDWR);
+    close(entry.fd);
+    g_sockets.Remove(&entry);
+  }
+}
+
+Socket SocketCreate() {
+  if (g_startups == 0) return kInvalidSocket;
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return kInvalidSocket;
+  const SocketEntry* entry = g_sockets.Add(fd);
+  if (entry == nullptr) {
+    close(fd);
+    return kInvalidSocket;
+  }
+  return entry->handle;
+}
+
+void SocketShutdown(Socket socket) {
+  const int fd = SocketFd(socket);
+  if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
+void SocketClose(Socket socket) {
+  SocketEntry* entry = g_sockets.Find(socket);
+  if (entry == nullptr) return;  // stale or foreign: touch no descriptor
+  close(entry->fd);
+  g_sockets.Remove(entry);
+}
+
+bool SocketSetBlocking(Socket socket, bool blocking) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return false;
+  const int flags = fcntl(fd, F_GETFL);
+  if (flags < 0) return false;
+  const int wanted = blocking ? (flags & ~O_NONBLOCK) : (flags | O_NONBLOCK);
+  return fcntl(fd, F_SETFL, wanted) == 0;
+}
+
+ConnectResult SocketConnect(Socket socket, std::uint32_t address, std::uint16_t port) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return ConnectResult::kFailed;
+  sockaddr_in peer{};
+  peer.sin_family = AF_INET;
+  peer.sin_port = htons(port);
+  peer.sin_addr.s_addr = address;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer) == 0) {
+    return ConnectResult::kConnected;
+  }
+  // An interrupted connect carries on in the background, like a pending one.
+  return errno == EINPROGRESS || errno == EINTR ? ConnectResult::kInProgress : ConnectResult::kFailed;
+}
+
+WaitResult SocketWaitConnected(Socket socket, std::uint32_t timeout_ms) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return WaitResult::kFailed;
+  const int events = posix::WaitFor(fd, POLLOUT, DeadlineAfter(timeout_ms));
+  if (events < 0) return WaitResult::kFailed;
+  if (events == 0) return WaitResult::kTimedOut;
+  int error = 0;
+  socklen_t length = sizeof error;
+  if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+    return WaitResult::kFailed;
+  }
+  // A socket that never started a connect polls writable too; only one with a
+  // peer is connected.
+  sockaddr_in peer{};
+  socklen_t peer_length = sizeof peer;
+  return getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peer_length) == 0 ? WaitResult::kReady
+                                                                                 : WaitResult::kFailed;
+}
+
+WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return WaitResult::kFailed;
+  // POLLHUP and POLLERR count as ready: the receive that follows reports them.
+  const int events = posix::WaitFor(fd, POLLIN, DeadlineAfter(timeout_ms));
+  if (events < 0 || (events & POLLNVAL) != 0) return WaitResult::kFailed;
+  return events == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
+}
+
+std::int32_t SocketSend(Socket socket, const std::uint8_t* data, std::uint32_t count) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return -1;
+  const std::size_t length = count > INT32_MAX ? INT32_MAX : count;
+  for (;;) {
+    // MSG_NOSIGNAL: a peer that has gone must not raise SIGPIPE in the host.
+    const ssize_t n = send(fd, data, length, MSG_NOSIGNAL);
+    if (n >= 0) return static_cast<std::int32_t>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return -1;
+  const std::size_t length = count > INT32_MAX ? INT32_MAX : count;
+  for (;;) {
+    const ssize_t n = recv(fd, buffer, length, 0);
+    if (n >= 0) return static_cast<std::int32_t>(n);
+    if (errno != EINTR) return -1;
+  }
+}
+
+void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return;
+  const int size = bytes > INT_MAX ? INT_MAX : static_cast<int>(bytes);
+  setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
+}
+
+std::uint32_t ParseIPv4Address(const char* text) {
+  return text == nullptr ? kAddressNone : inet_addr(text);
+}
+
+}  // namespace pq640::os
