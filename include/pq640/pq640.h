@@ -382,6 +382,128 @@ PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAdminRecordNum(const PQ640_Record
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_AddAdminRecord(const PQ640_AdminRecord* record);
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteAdminRecord(const PQ640_RecordQuery* query);
 
+/* ---- Header-only helpers --------------------------------------------------
+ *
+ * Not exported: these compile into the host, so a host can explain a result
+ * code and check a clock value or a settings block before it sends anything.
+ * The library applies the very same checks.
+ */
+
+/* The meaning of a result code in words, for messages. */
+static inline const char* PQ640_ResultText(PQ640_ResultCode code) {
+  switch (code) {
+    case PQ640_OK: return "success";
+    case PQ640_SHORT_READ:
+      return "the answer was cut short (a serial read timed out part-way), or the terminal's "
+             "result byte 242";
+    case PQ640_OUT_OF_RANGE:
+      return "an argument is out of range (terminal ID, communication mode, settings block, "
+             "record field or batch size), or the terminal's result byte 243";
+    case PQ640_OPEN_FAILED: return "the serial port could not be opened";
+    case PQ640_CLOSE_FAILED: return "there was nothing to close, or closing failed";
+    case PQ640_PORT_REFUSED:
+      return "the serial port refused its settings or is not open, or the link settings are "
+             "invalid";
+    case PQ640_NO_SERIAL_PORT: return "no serial port number is set";
+    case PQ640_SOCKET_FAILED: return "no TCP socket could be created";
+    case PQ640_TCP_FAILED:
+      return "the terminal did not answer in time, or the socket layer failed";
+    case PQ640_NO_SOCKET: return "there is no TCP connection";
+    case PQ640_SEND_FAILED: return "sending to the terminal failed";
+    case PQ640_READ_FAILED:
+      return "connecting failed, the connection was closed, or nothing could be read";
+    case PQ640_WRONG_TERMINAL: return "a terminal with another ID answered";
+    case PQ640_BAD_CHECKSUM: return "the answer's checksum did not match";
+    case PQ640_INVALID_ARGUMENT:
+      return "an invalid argument (address, line settings or date), or the terminal sent a "
+             "value out of range";
+    default: break;
+  }
+  if (code > 0 && code <= 255) return "the terminal's own result byte: it refused or failed";
+  return "an unknown result code";
+}
+
+/* 1 when the date exists: year within the century 0..99 (2000..2099),
+   month 1..12, day 1..days of the month (29 February in leap years). */
+static inline int PQ640_IsValidDate(int year, int month, int day) {
+  int days = 31;
+  if (year < 0 || year > 99 || month < 1 || month > 12 || day < 1) return 0;
+  if (month == 4 || month == 6 || month == 9 || month == 11) {
+    days = 30;
+  } else if (month == 2) {
+    /* 2000 + year is divisible by 400 only for year 0; 2100 is out of range. */
+    days = (year % 4 == 0) ? 29 : 28;
+  }
+  return day <= days;
+}
+
+/* 1 when the clock value is a real date and time: hour 0..23, minute and
+   second 0..59, and PQ640_IsValidDate. */
+static inline int PQ640_IsValidDateTime(const PQ640_DateTime* date_time) {
+  return date_time->hour <= 23 && date_time->minute <= 59 && date_time->second <= 59 &&
+         PQ640_IsValidDate(date_time->year, date_time->month, date_time->day);
+}
+
+/* One range rule of the settings block: the little-endian unsigned field of
+   `width` bytes at `offset` lies in low..high, where high is the constant
+   `high` when limit_offset is PQ640_NO_LIMIT_FIELD, and otherwise the value of
+   the 4-byte field at limit_offset (the first field of its group). */
+#define PQ640_NO_LIMIT_FIELD 0xFF
+typedef struct PQ640_SystemDataRule {
+  uint8_t offset;
+  uint8_t width;
+  uint8_t limit_offset;
+  uint32_t low;
+  uint32_t high;
+} PQ640_SystemDataRule;
+
+#define PQ640_SYSTEM_DATA_RULE_COUNT 14
+
+/* The rules, in the order they are checked. */
+static inline const PQ640_SystemDataRule* PQ640_SystemDataRules(void) {
+  static const PQ640_SystemDataRule rules[PQ640_SYSTEM_DATA_RULE_COUNT] = {
+      {0, 1, PQ640_NO_LIMIT_FIELD, 0, 30},     {1, 1, PQ640_NO_LIMIT_FIELD, 0, 1},
+      {2, 1, PQ640_NO_LIMIT_FIELD, 0, 2},      {4, 2, PQ640_NO_LIMIT_FIELD, 0, 99},
+      {32, 4, PQ640_NO_LIMIT_FIELD, 1, 10},    {36, 4, 32, 0, 0},
+      {68, 4, 32, 0, 0},                       {40, 4, PQ640_NO_LIMIT_FIELD, 0, 1000},
+      {44, 4, 40, 0, 0},                       {64, 4, PQ640_NO_LIMIT_FIELD, 0, 1000},
+      {48, 4, PQ640_NO_LIMIT_FIELD, 0, 1000},  {52, 4, 48, 0, 0},
+      {56, 4, PQ640_NO_LIMIT_FIELD, 0, 50000}, {60, 4, 56, 0, 0}};
+  return rules;
+}
+
+/* The little-endian unsigned field of `width` (1..4) bytes at `offset`. */
+static inline uint32_t PQ640_SystemDataField(const PQ640_SystemData* block, unsigned offset,
+                                             unsigned width) {
+  uint32_t value = 0;
+  unsigned i;
+  for (i = 0; i < width; ++i) value |= (uint32_t)block->bytes[offset + i] << (8u * i);
+  return value;
+}
+
+/* The upper limit a rule sets for this block. */
+static inline uint32_t PQ640_SystemDataRuleHigh(const PQ640_SystemData* block,
+                                                const PQ640_SystemDataRule* rule) {
+  if (rule->limit_offset == PQ640_NO_LIMIT_FIELD) return rule->high;
+  return PQ640_SystemDataField(block, rule->limit_offset, 4);
+}
+
+/* The first rule the block breaks, or NULL when it keeps them all. The
+   library refuses to write such a block (243) and reports one it has read
+   with -104. */
+static inline const PQ640_SystemDataRule* PQ640_BrokenSystemDataRule(
+    const PQ640_SystemData* block) {
+  const PQ640_SystemDataRule* rules = PQ640_SystemDataRules();
+  int i;
+  for (i = 0; i < PQ640_SYSTEM_DATA_RULE_COUNT; ++i) {
+    const uint32_t value = PQ640_SystemDataField(block, rules[i].offset, rules[i].width);
+    if (value < rules[i].low || value > PQ640_SystemDataRuleHigh(block, &rules[i])) {
+      return &rules[i];
+    }
+  }
+  return NULL;
+}
+
 #ifdef __cplusplus
 }
 #endif

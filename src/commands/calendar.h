@@ -1,6 +1,7 @@
 // The terminal's calendar: binary year within the century (2000-2099), month,
 // day, hour, minute, second. Each byte is taken as signed, so 128-255 are
-// negative and invalid.
+// negative and invalid. The rule itself is PQ640_IsValidDate in the public
+// header, shared with hosts.
 #pragma once
 
 #include <cstdint>

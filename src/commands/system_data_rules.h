@@ -1,5 +1,6 @@
 // The range rules of the 256-byte settings block, applied to a block about to
-// be written and to a block just read.
+// be written and to a block just read. The rule table is in the public header
+// (PQ640_BrokenSystemDataRule), shared with hosts.
 #pragma once
 
 #include "pq640/pq640.h"

@@ -1,6 +1,7 @@
 // Terminal control, clock and settings-block commands: argument checks that
 // return before anything is sent, exact payloads, and checks of what is read.
 #include <cstring>
+#include <string>
 
 #include "commands/calendar.h"
 #include "commands/system_data_rules.h"
@@ -114,6 +115,39 @@ TEST(SystemDataRules, UncheckedBytesAreFree) {
   std::memset(block.bytes + 6, 0xFF, 26);
   std::memset(block.bytes + 72, 0xFF, 256 - 72);
   EXPECT_EQ(CheckSystemData(block, Direction::kWriting), PQ640_OK);
+}
+
+// ---- Header-only helpers for hosts ---------------------------------------------
+
+TEST(HeaderHelpers, BrokenRuleNamesTheOffsetAndTheLimitInForce) {
+  PQ640_SystemData block = ValidBlock();
+  EXPECT_EQ(PQ640_BrokenSystemDataRule(&block), nullptr);
+  PutU32(block, 40, 7);
+  PutU32(block, 44, 8);
+  const PQ640_SystemDataRule* rule = PQ640_BrokenSystemDataRule(&block);
+  ASSERT_NE(rule, nullptr);
+  EXPECT_EQ(rule->offset, 44);
+  EXPECT_EQ(rule->limit_offset, 40);
+  EXPECT_EQ(PQ640_SystemDataRuleHigh(&block, rule), 7u);
+  // The first rule in table order is reported when several break.
+  block.bytes[0] = 31;
+  rule = PQ640_BrokenSystemDataRule(&block);
+  ASSERT_NE(rule, nullptr);
+  EXPECT_EQ(rule->offset, 0);
+  EXPECT_EQ(PQ640_SystemDataRuleHigh(&block, rule), 30u);
+}
+
+TEST(HeaderHelpers, ResultTextCoversEveryLibraryCode) {
+  const PQ640_ResultCode codes[] = {0, 242, 243, -1, -2, -3, -4, -10, -12, -13, -14, -100, -101, -102, -104};
+  const std::string unknown = PQ640_ResultText(-5);
+  const std::string terminal = PQ640_ResultText(7);
+  EXPECT_EQ(terminal, PQ640_ResultText(1));
+  EXPECT_EQ(terminal, PQ640_ResultText(255));
+  EXPECT_EQ(unknown, PQ640_ResultText(256));
+  for (const PQ640_ResultCode code : codes) {
+    EXPECT_NE(PQ640_ResultText(code), unknown) << code;
+    EXPECT_NE(PQ640_ResultText(code), terminal) << code;
+  }
 }
 
 // ---- Control ----------------------------------------------------------------
