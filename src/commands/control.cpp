@@ -1,4 +1,5 @@
 // Commands that change how the terminal talks and behaves, or wipe it.
+#include "link/little_endian.h"
 #include "link/serial_link.h"
 #include "port/comm_state.h"
 #include "protocol/framing.h"
@@ -7,23 +8,15 @@ using namespace pq640;
 
 namespace {
 
-constexpr std::uint32_t kMaxTerminalId = 255;
 constexpr std::uint32_t kMaxCommMode = 2;
 constexpr std::uint8_t kEraseConfirmation[] = {'D', 'e', 'l', 'e', 't', 'e'};
-
-template <typename T>
-constexpr std::array<std::uint8_t, sizeof(T)> LittleEndian(T value) {
-  std::array<std::uint8_t, sizeof(T)> bytes{};
-  for (std::size_t i = 0; i < sizeof(T); ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  return bytes;
-}
 
 }  // namespace
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_UpdateCommState(std::uint32_t comm_state) {
   if (!CommStateWithin(comm_state, 4, 4, 1)) return PQ640_INVALID_ARGUMENT;
   const auto word = static_cast<std::uint16_t>(comm_state);
-  const auto payload = LittleEndian(word);
+  const auto payload = LittleEndian<2>(word);
   const ResultCode result =
       Transact(kCommandInfo<Command::kUpdateCommState>, payload.data(), payload.size());
   if (result != PQ640_OK) return result;
@@ -34,7 +27,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_UpdateCommState(std::uint32_t c
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_ChangeTerminalID(std::uint16_t new_id) {
   if (new_id > kMaxTerminalId) return PQ640_OUT_OF_RANGE;
-  const auto payload = LittleEndian(new_id);
+  const auto payload = LittleEndian<2>(new_id);
   // The answer still comes from the old ID.
   const ResultCode result =
       Transact(kCommandInfo<Command::kChangeTerminalID>, payload.data(), payload.size());

@@ -1,5 +1,10 @@
 #include "link/byte_channel.h"
 
+#include <algorithm>
+
+#include "link/link_backend.h"
+#include "link/little_endian.h"
+
 namespace pq640 {
 namespace {
 
@@ -9,83 +14,76 @@ void FoldIntoChecksum(const std::uint8_t* bytes, std::uint32_t count) {
   for (std::uint32_t i = 0; i < count; ++i) state.checksum ^= bytes[i];
 }
 
-ResultCode SendOverTcp(const std::uint8_t* data, std::uint32_t count) {
-  const os::Socket socket = Port().tcp_socket;
-  if (socket == os::kInvalidSocket) return PQ640_NO_SOCKET;
-  const std::int32_t sent = os::SocketSend(socket, data, count);
-  if (sent < 0 || static_cast<std::uint32_t>(sent) != count) return PQ640_SEND_FAILED;
-  return PQ640_OK;
+ResultCode WriteGathered(const LinkBackend& link) {
+  SendGather& gather = Port().send_gather;
+  const std::uint32_t size = gather.size;
+  gather.size = 0;
+  return size == 0 ? PQ640_OK : link.write(gather.bytes, size);
 }
 
-// Every receive call waits at most tcp_wait_ms for data, so a terminal that
-// stalls in the middle of a payload cannot hold the caller forever.
-ResultCode ReceiveOverTcp(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived) {
-  const PortState& state = Port();
-  if (state.tcp_socket == os::kInvalidSocket) return PQ640_NO_SOCKET;
-  do {
-    if (os::SocketWaitReadable(state.tcp_socket, state.tcp_wait_ms) != os::WaitResult::kReady) {
-      return PQ640_TCP_FAILED;
-    }
-    const std::int32_t got =
-        os::SocketReceive(state.tcp_socket, buffer + *arrived, count - *arrived);
-    // 0 is the terminal closing the connection in the middle of the read.
-    if (got <= 0) return PQ640_READ_FAILED;
-    *arrived += static_cast<std::uint32_t>(got);
-  } while (*arrived < count);
-  return PQ640_OK;
-}
-
-ResultCode ReceiveOverSerial(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived) {
-  const PortState& state = Port();
-  if (state.serial_port == 0) return PQ640_NO_SERIAL_PORT;
-  // One read governed by the port's time-outs; it reports what arrived in time.
-  if (!os::SerialRead(state.serial_handle, buffer, count, arrived)) return PQ640_READ_FAILED;
+ResultCode Gather(const LinkBackend& link, const std::uint8_t* data, std::uint32_t count) {
+  SendGather& gather = Port().send_gather;
+  if (count > kSendGatherBytes - gather.size) {
+    if (const ResultCode r = WriteGathered(link); r != PQ640_OK) return r;
+  }
+  if (count > kSendGatherBytes) return link.write(data, count);
+  std::copy_n(data, count, gather.bytes + gather.size);
+  gather.size += count;
   return PQ640_OK;
 }
 
 ResultCode SendLittleEndian(std::uint32_t value, std::uint32_t width) {
-  std::uint8_t bytes[4];
-  for (std::uint32_t i = 0; i < width; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
-  return SendBytes(bytes, width);
+  const auto bytes = LittleEndian<4>(value);
+  return SendBytes(bytes.data(), width);
 }
 
 ResultCode ReceiveLittleEndian(std::uint32_t* value, std::uint32_t width) {
   std::uint8_t bytes[4] = {};
   const ResultCode result = ReceiveBytes(bytes, width);
-  if (result != PQ640_OK) return result;
-  std::uint32_t assembled = 0;
-  for (std::uint32_t i = 0; i < width; ++i) assembled |= std::uint32_t{bytes[i]} << (8 * i);
-  *value = assembled;
-  return PQ640_OK;
+  if (result == PQ640_OK) *value = FromLittleEndian(bytes, width);
+  return result;
 }
 
 }  // namespace
 
 ResultCode SendBytes(const std::uint8_t* data, std::uint32_t count) {
-  const PortState& state = Port();
-  if (state.link_kind == LinkKind::kSerial) {
-    if (state.serial_port == 0) return PQ640_NO_SERIAL_PORT;
-    // A failed or short serial write shows when the response is read.
-    std::uint32_t written = 0;
-    (void)os::SerialWrite(state.serial_handle, data, count, &written);
-  } else {
-    const ResultCode result = SendOverTcp(data, count);
-    if (result != PQ640_OK) return result;
-  }
+  const LinkBackend& link = ActiveLink();
+  if (const ResultCode r = link.usable(); r != PQ640_OK) return r;
+  const ResultCode result =
+      Port().send_gather.active ? Gather(link, data, count) : link.write(data, count);
+  if (result != PQ640_OK) return result;
   FoldIntoChecksum(data, count);
   return PQ640_OK;
 }
 
 ResultCode ReceiveBytes(std::uint8_t* buffer, std::uint32_t count) {
+  const LinkBackend& link = ActiveLink();
+  if (const ResultCode r = link.usable(); r != PQ640_OK) return r;
   std::uint32_t arrived = 0;
-  const ResultCode result = Port().link_kind == LinkKind::kSerial
-                                ? ReceiveOverSerial(buffer, count, &arrived)
-                                : ReceiveOverTcp(buffer, count, &arrived);
-  if (result != PQ640_OK) return result;
+  if (const ResultCode r = link.read(buffer, count, &arrived); r != PQ640_OK) return r;
   if (count != 0 && arrived == 0) return PQ640_READ_FAILED;
   if (arrived < count) return PQ640_SHORT_READ;
   FoldIntoChecksum(buffer, count);
   return PQ640_OK;
+}
+
+void BeginGathering() {
+  SendGather& gather = Port().send_gather;
+  gather.size = 0;
+  gather.active = true;
+}
+
+ResultCode FlushGathered() {
+  SendGather& gather = Port().send_gather;
+  if (!gather.active) return PQ640_OK;
+  gather.active = false;
+  return WriteGathered(ActiveLink());
+}
+
+void DiscardGathered() {
+  SendGather& gather = Port().send_gather;
+  gather.size = 0;
+  gather.active = false;
 }
 
 ResultCode SendU8(std::uint32_t value) { return SendLittleEndian(value, 1); }

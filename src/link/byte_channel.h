@@ -19,4 +19,12 @@ ResultCode ReceiveU8(std::uint8_t* value);
 ResultCode ReceiveU16(std::uint16_t* value);
 ResultCode ReceiveU32(std::uint32_t* value);
 
+// While gathering, sends collect in a fixed buffer and go out when it is full
+// or at the flush, so a request frame leaves in as few writes as possible. A
+// link failure of a gathered send shows at the write that carries it.
+void BeginGathering();
+ResultCode FlushGathered();
+// Forgets gathered bytes that an aborted request never sent.
+void DiscardGathered();
+
 }  // namespace pq640

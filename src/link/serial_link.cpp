@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "link/byte_channel.h"
+#include "link/link_backend.h"
 #include "port/comm_state.h"
 
 namespace pq640 {
@@ -42,6 +43,45 @@ bool ConfigurePort(os::SerialHandle port) {
   if (!os::SerialGetTimeouts(port, &timeouts)) return false;
   timeouts = kSerialTimeoutsAtOpen;
   return os::SerialSetTimeouts(port, timeouts);
+}
+
+ResultCode SerialUsable() {
+  return Port().serial_port == 0 ? PQ640_NO_SERIAL_PORT : PQ640_OK;
+}
+
+// With no port open the platform refuses both calls, so every command on a
+// serial link that is not open ends here.
+ResultCode SerialSetReadWait(std::uint32_t timeout_ms) {
+  const os::SerialHandle port = Port().serial_handle;
+  os::SerialTimeouts timeouts;
+  if (!os::SerialGetTimeouts(port, &timeouts)) return PQ640_PORT_REFUSED;
+  timeouts.read_total_constant_ms = timeout_ms;
+  if (!os::SerialSetTimeouts(port, timeouts)) return PQ640_PORT_REFUSED;
+  return PQ640_OK;
+}
+
+ResultCode SerialPrepareRequest() {
+  const PortState& state = Port();
+  if (state.serial_port == 0) return PQ640_NO_SERIAL_PORT;
+  (void)os::SerialSetQueueSizes(state.serial_handle, kSerialQueueBytes, kSerialQueueBytes);
+  // The rest of an aborted exchange must not meet this request's start-byte
+  // search, where it would pass for the new response.
+  (void)os::SerialDiscardInput(state.serial_handle);
+  return PQ640_OK;
+}
+
+// A failed or short serial write shows when the response is read.
+ResultCode SerialLinkWrite(const std::uint8_t* data, std::uint32_t count) {
+  std::uint32_t written = 0;
+  (void)os::SerialWrite(Port().serial_handle, data, count, &written);
+  return PQ640_OK;
+}
+
+// One read governed by the port's time-outs; it reports what arrived in time.
+// No read-ahead: the time-outs are defined by the count asked for.
+ResultCode SerialLinkRead(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived) {
+  if (!os::SerialRead(Port().serial_handle, buffer, count, arrived)) return PQ640_READ_FAILED;
+  return PQ640_OK;
 }
 
 }  // namespace
@@ -98,6 +138,16 @@ ResultCode ApplyBaudCode(std::uint32_t code) {
   return PQ640_OK;
 }
 
+const LinkBackend kSerialBackend = {
+    .open = &SerialOpen,
+    .close = &SerialClose,
+    .set_read_wait = &SerialSetReadWait,
+    .prepare_request = &SerialPrepareRequest,
+    .usable = &SerialUsable,
+    .write = &SerialLinkWrite,
+    .read = &SerialLinkRead,
+};
+
 }  // namespace pq640
 
 using namespace pq640;
@@ -108,6 +158,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_WakeUp(void) {
   const std::uint32_t remembered = state.comm_state;
   (void)ApplyBaudCode(kWakeUpBaudCode);
   static constexpr std::uint8_t kZeros[kWakeUpByteCount] = {};
+  DiscardGathered();  // not part of any request
   (void)SendBytes(kZeros, kWakeUpByteCount);
   os::SleepMs(kWakeUpSleepMs);
   (void)ApplyBaudCode(remembered);

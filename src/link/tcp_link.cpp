@@ -1,12 +1,24 @@
 #include "link/tcp_link.h"
 
+#include <algorithm>
+
+#include "link/link_backend.h"
+
 namespace pq640 {
 namespace {
+
+// Bytes read ahead belong to the connection they came from.
+void EmptyReadAhead() {
+  ReadAhead& ahead = Port().read_ahead;
+  ahead.begin = 0;
+  ahead.end = 0;
+}
 
 // Shuts down and closes the current connection, if any, so that no handle is
 // ever forgotten (it would leak) or closed later (it may be the host's by then).
 void DropConnection(bool pause_before_close) {
   PortState& state = Port();
+  EmptyReadAhead();
   if (state.tcp_socket == os::kInvalidSocket) return;
   os::SocketShutdown(state.tcp_socket);
   // Lets the terminal see the orderly shutdown before the socket goes away.
@@ -45,6 +57,60 @@ ResultCode EstablishConnection(os::Socket socket) {
   return PQ640_OK;
 }
 
+ResultCode TcpUsable() {
+  return Port().tcp_socket == os::kInvalidSocket ? PQ640_NO_SOCKET : PQ640_OK;
+}
+
+ResultCode TcpSetReadWait(std::uint32_t timeout_ms) {
+  TcpSetWait(timeout_ms);
+  return PQ640_OK;
+}
+
+// One send call: a failed or short send ends the command.
+ResultCode TcpWrite(const std::uint8_t* data, std::uint32_t count) {
+  const std::int32_t sent = os::SocketSend(Port().tcp_socket, data, count);
+  if (sent < 0 || static_cast<std::uint32_t>(sent) != count) return PQ640_SEND_FAILED;
+  return PQ640_OK;
+}
+
+// Waits at most tcp_wait_ms for the next bytes and takes as many as have
+// arrived, up to the read-ahead's size. 0 from the receive is the terminal
+// closing the connection.
+ResultCode WaitForData() {
+  const PortState& state = Port();
+  return os::SocketWaitReadable(state.tcp_socket, state.tcp_wait_ms) == os::WaitResult::kReady
+             ? PQ640_OK
+             : PQ640_TCP_FAILED;
+}
+
+ResultCode FillReadAhead() {
+  PortState& state = Port();
+  if (const ResultCode r = WaitForData(); r != PQ640_OK) return r;
+  const std::int32_t got = os::SocketReceive(state.tcp_socket, state.read_ahead.bytes, kReadAheadBytes);
+  if (got <= 0) return PQ640_READ_FAILED;
+  state.read_ahead.begin = 0;
+  state.read_ahead.end = static_cast<std::uint32_t>(got);
+  return PQ640_OK;
+}
+
+// Served from the read-ahead; the socket is asked only when it is empty, and
+// every wait is bounded, so a terminal stalling mid-payload cannot hold the
+// caller. A read of nothing succeeds once the wait does.
+ResultCode TcpRead(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived) {
+  ReadAhead& ahead = Port().read_ahead;
+  if (count == 0 && ahead.begin == ahead.end) return WaitForData();
+  while (*arrived < count) {
+    if (ahead.begin == ahead.end) {
+      if (const ResultCode r = FillReadAhead(); r != PQ640_OK) return r;
+    }
+    const std::uint32_t n = std::min(ahead.end - ahead.begin, count - *arrived);
+    std::copy_n(ahead.bytes + ahead.begin, n, buffer + *arrived);
+    ahead.begin += n;
+    *arrived += n;
+  }
+  return PQ640_OK;
+}
+
 }  // namespace
 
 ResultCode TcpOpen() {
@@ -79,5 +145,15 @@ ResultCode TcpConnect() {
 }
 
 void TcpSetWait(std::uint32_t timeout_ms) { Port().tcp_wait_ms = timeout_ms + kTcpWaitExtraMs; }
+
+const LinkBackend kTcpBackend = {
+    .open = &TcpOpen,
+    .close = &TcpClose,
+    .set_read_wait = &TcpSetReadWait,
+    .prepare_request = &TcpConnect,
+    .usable = &TcpUsable,
+    .write = &TcpWrite,
+    .read = &TcpRead,
+};
 
 }  // namespace pq640

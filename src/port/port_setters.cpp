@@ -9,7 +9,6 @@ using namespace pq640;
 namespace {
 
 constexpr std::uint16_t kMaxSerialPort = 10;
-constexpr std::uint16_t kMaxTerminalId = 255;
 
 }  // namespace
 

@@ -14,6 +14,26 @@ using ResultCode = PQ640_ResultCode;
 enum class LinkKind : std::uint8_t { kSerial = PQ640_LINK_SERIAL, kTcp = PQ640_LINK_TCP };
 
 inline constexpr std::size_t kTerminalAddressSize = 50;
+inline constexpr std::uint16_t kMaxTerminalId = 255;
+
+// Bytes received over TCP ahead of what the caller asked for, so that a record
+// read field by field costs no system call per field. Emptied whenever a
+// connection is made or dropped.
+inline constexpr std::uint32_t kReadAheadBytes = 8192;
+struct ReadAhead {
+  std::uint8_t bytes[kReadAheadBytes];
+  std::uint32_t begin = 0;
+  std::uint32_t end = 0;
+};
+
+// A request frame gathered while it is built, so that it leaves in as few
+// writes as possible: flushed when full and before the response is read.
+inline constexpr std::uint32_t kSendGatherBytes = 4096;
+struct SendGather {
+  std::uint8_t bytes[kSendGatherBytes];
+  std::uint32_t size = 0;
+  bool active = false;
+};
 
 struct PortState {
   LinkKind link_kind = LinkKind::kSerial;
@@ -28,6 +48,8 @@ struct PortState {
   std::uint32_t tcp_wait_ms = 0;
   bool checksum_enabled = false;
   std::uint8_t checksum = 0;
+  ReadAhead read_ahead;
+  SendGather send_gather;
 };
 
 // Trivially destructible on purpose: the unload hook still reads it while the

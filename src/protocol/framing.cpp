@@ -1,13 +1,10 @@
 #include "protocol/framing.h"
 
 #include "link/byte_channel.h"
-#include "link/serial_link.h"
-#include "link/tcp_link.h"
+#include "link/link_backend.h"
 
 namespace pq640 {
 namespace {
-
-bool OnSerial() { return Port().link_kind == LinkKind::kSerial; }
 
 ResultCode SkipToStartByte() {
   for (std::uint32_t discarded = 0; discarded <= kMaxDiscardedBeforeStart; ++discarded) {
@@ -22,32 +19,15 @@ ResultCode SkipToStartByte() {
 }  // namespace
 
 ResultCode SetReadTimeout(std::uint32_t timeout_ms) {
-  if (!OnSerial()) {
-    TcpSetWait(timeout_ms);
-    return PQ640_OK;
-  }
-  // With no port open the platform refuses both calls, so every command on a
-  // serial link that is not open ends here.
-  const os::SerialHandle port = Port().serial_handle;
-  os::SerialTimeouts timeouts;
-  if (!os::SerialGetTimeouts(port, &timeouts)) return PQ640_PORT_REFUSED;
-  timeouts.read_total_constant_ms = timeout_ms;
-  if (!os::SerialSetTimeouts(port, timeouts)) return PQ640_PORT_REFUSED;
-  return PQ640_OK;
+  return ActiveLink().set_read_wait(timeout_ms);
 }
 
 ResultCode BeginRequest(std::uint8_t command) {
   PortState& state = Port();
-  if (OnSerial()) {
-    if (state.serial_port == 0) return PQ640_NO_SERIAL_PORT;
-    (void)os::SerialSetQueueSizes(state.serial_handle, kSerialQueueBytes, kSerialQueueBytes);
-    // The rest of an aborted exchange must not meet this request's start-byte
-    // search, where it would pass for the new response.
-    (void)os::SerialDiscardInput(state.serial_handle);
-  } else {
-    const ResultCode connected = TcpConnect();
-    if (connected != PQ640_OK) return connected;
-  }
+  DiscardGathered();
+  if (const ResultCode r = ActiveLink().prepare_request(); r != PQ640_OK) return r;
+  // The whole frame is gathered and leaves when the response is awaited.
+  BeginGathering();
   state.checksum_enabled = false;
   // A link failure here shows at the next send.
   (void)SendBytes(reinterpret_cast<const std::uint8_t*>(kPreamble), kPreambleLength);
@@ -60,10 +40,10 @@ ResultCode BeginRequest(std::uint8_t command) {
 
 ResultCode ReadResponseHeader(ResponsePayload payload) {
   PortState& state = Port();
-  if (OnSerial() && state.serial_port == 0) return PQ640_NO_SERIAL_PORT;
-  if (!OnSerial() && state.tcp_socket == os::kInvalidSocket) return PQ640_NO_SOCKET;
+  if (const ResultCode r = ActiveLink().usable(); r != PQ640_OK) return r;
   state.checksum_enabled = false;
   if (const ResultCode r = SendU8(state.checksum); r != PQ640_OK) return r;
+  if (const ResultCode r = FlushGathered(); r != PQ640_OK) return r;
   if (const ResultCode r = SkipToStartByte(); r != PQ640_OK) return r;
   state.checksum_enabled = true;
   state.checksum = 0;

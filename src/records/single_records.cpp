@@ -1,6 +1,7 @@
 // Adding, reading and deleting one user or administrator, and clearing either
 // table: one transaction each, with the record codecs as payload.
 #include "link/byte_channel.h"
+#include "link/little_endian.h"
 #include "protocol/framing.h"
 #include "records/record_codecs.h"
 
@@ -20,10 +21,8 @@ ResultCode AddRecord(const CommandInfo& command, const RecordLayout& layout,
 }
 
 ResultCode DeleteRecord(const CommandInfo& command, std::uint32_t id) {
-  const std::uint8_t payload[kIdStride] = {
-      static_cast<std::uint8_t>(id), static_cast<std::uint8_t>(id >> 8),
-      static_cast<std::uint8_t>(id >> 16), static_cast<std::uint8_t>(id >> 24)};
-  return Transact(command, payload, sizeof payload);
+  const auto payload = LittleEndian<kIdStride>(id);
+  return Transact(command, payload.data(), payload.size());
 }
 
 // The caller names the wanted ID in the slot; the terminal's answer then

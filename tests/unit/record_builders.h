@@ -90,9 +90,10 @@ class ProgressLog {
   }
 };
 
-// Bytes of the scripted input that the library never read.
+// Bytes of the scripted input that the library never consumed: still in the
+// socket, or received ahead and left in the read-ahead.
 inline std::size_t UnreadInput(const fake::FakeSocket& socket) {
-  std::size_t n = 0;
+  std::size_t n = Port().read_ahead.end - Port().read_ahead.begin;
   for (const fake::Chunk& c : socket.script.input) n += c.bytes.size();
   return n;
 }
