@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "link/link_backend.h"
+#include "port/ipv4_address.h"
 
 namespace pq640 {
 namespace {
@@ -47,7 +48,10 @@ ResultCode EstablishConnection(os::Socket socket) {
   // large, so a bulk read would crawl. The result is not checked.
   os::SocketSetReceiveBufferSize(socket, kReceiveBufferBytes);
   if (!os::SocketSetBlocking(socket, false)) return PQ640_TCP_FAILED;
-  const std::uint32_t address = os::ParseIPv4Address(state.terminal_address);
+  // The stored text was accepted by this parser (the default address parses
+  // too); an address that does not parse is never connected to.
+  std::uint32_t address = 0;
+  if (!ParseTerminalAddress(state.terminal_address, &address)) return PQ640_READ_FAILED;
   bool connected = false;
   for (int attempt = 0; attempt < kConnectAttempts && !connected; ++attempt) {
     connected = ConnectAttempt(socket, address, state.tcp_port);

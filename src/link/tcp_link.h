@@ -13,7 +13,7 @@ inline constexpr std::uint32_t kReconnectPauseMs = 400;
 inline constexpr int kConnectAttempts = 2;
 inline constexpr std::uint32_t kConnectWaitMs = 5000;
 inline constexpr std::uint32_t kReceiveBufferBytes = 1024;
-inline constexpr std::uint32_t kTcpWaitExtraMs = 1000;
+inline constexpr std::uint32_t kTcpWaitExtraMs = kReadWaitExtraMs;
 
 ResultCode TcpOpen();
 ResultCode TcpClose();

@@ -3,6 +3,7 @@
 #include "commands/calendar.h"
 #include "link/byte_channel.h"
 #include "logs/log_reading.h"
+#include "protocol/arguments.h"
 #include "protocol/bulk_transfer.h"
 #include "protocol/framing.h"
 
@@ -46,6 +47,7 @@ ResultCode SendQuery(const CommandInfo& command, const PQ640_RecordQuery* query)
 
 ResultCode CountRecords(const CommandInfo& command, const PQ640_RecordQuery* query,
                         std::uint32_t* count) {
+  if (AnyNull(query, count)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r = SendQuery(command, query); r != PQ640_OK) return r;
   return ReceiveRecordCount(count);
 }
@@ -56,6 +58,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetIORecord(const PQ640_RecordQ
                                                             std::uint32_t* count,
                                                             PQ640_IORecord* records,
                                                             PQ640_ProgressCallback callback) {
+  if (AnyNull(query, count, records)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r = SendQuery(kCommandInfo<Command::kGetIORecord>, query); r != PQ640_OK) {
     return r;
   }
@@ -68,11 +71,13 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetIORecordNum(const PQ640_Reco
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_AddIORecord(const PQ640_IORecord* record) {
+  if (AnyNull(record)) return PQ640_INVALID_ARGUMENT;
   return Transact(kCommandInfo<Command::kAddIORecord>, Slot(record, 0, kLogRecordSize),
                   kLogRecordSize);
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_DeleteIORecord(const PQ640_RecordQuery* query) {
+  if (AnyNull(query)) return PQ640_INVALID_ARGUMENT;
   return Transact(kCommandInfo<Command::kDeleteIORecord>, QueryBytes(query), kRecordQuerySize);
 }
 
@@ -80,6 +85,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAdminRecord(const PQ640_Reco
                                                                std::uint32_t* count,
                                                                PQ640_AdminRecord* records,
                                                                PQ640_ProgressCallback callback) {
+  if (AnyNull(query, count, records)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r = SendQuery(kCommandInfo<Command::kGetAdminRecord>, query);
       r != PQ640_OK) {
     return r;
@@ -105,9 +111,11 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAdminRecordNum(const PQ640_R
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_AddAdminRecord(const PQ640_AdminRecord* record) {
+  if (AnyNull(record)) return PQ640_INVALID_ARGUMENT;
   return Transact(kCommandInfo<Command::kAddAdminRecord>, record->bytes, kLogRecordSize);
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_DeleteAdminRecord(const PQ640_RecordQuery* query) {
+  if (AnyNull(query)) return PQ640_INVALID_ARGUMENT;
   return Transact(kCommandInfo<Command::kDeleteAdminRecord>, QueryBytes(query), kRecordQuerySize);
 }

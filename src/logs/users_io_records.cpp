@@ -1,6 +1,7 @@
 // The IO records of a list of users between two points in time.
 #include "link/byte_channel.h"
 #include "logs/log_reading.h"
+#include "protocol/arguments.h"
 #include "protocol/bulk_transfer.h"
 #include "protocol/framing.h"
 
@@ -35,6 +36,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersIORecord(
     std::uint32_t n, const std::uint32_t* ids, std::uint8_t selector, const PQ640_DateTime* from,
     const PQ640_DateTime* to, std::uint32_t* count, PQ640_IORecord* records,
     PQ640_ProgressCallback callback) {
+  if (AnyNull(ids, from, to, count, records)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r =
           SendUsersQuery(kCommandInfo<Command::kGetUsersIORecord>, n, ids, selector, from, to);
       r != PQ640_OK) {
@@ -46,6 +48,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersIORecord(
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersIORecordNum(
     std::uint32_t n, const std::uint32_t* ids, std::uint8_t selector, const PQ640_DateTime* from,
     const PQ640_DateTime* to, std::uint32_t* count) {
+  if (AnyNull(ids, from, to, count)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r =
           SendUsersQuery(kCommandInfo<Command::kGetUsersIORecordNum>, n, ids, selector, from, to);
       r != PQ640_OK) {

@@ -2,6 +2,7 @@
 #include <cstring>
 
 #include "port/comm_state.h"
+#include "port/ipv4_address.h"
 #include "port/port_state.h"
 
 using namespace pq640;
@@ -38,15 +39,12 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_SetTerminalID(std::uint16_t id)
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_SetTerminalIPAddr(const char* address) {
-  if (address == nullptr || address[0] == '\0' ||
-      os::ParseIPv4Address(address) == os::kAddressNone) {
-    return PQ640_INVALID_ARGUMENT;
-  }
+  std::uint32_t parsed = 0;
+  if (address == nullptr || !ParseTerminalAddress(address, &parsed)) return PQ640_INVALID_ARGUMENT;
+  // An accepted address is at most 15 characters: what is stored is exactly
+  // what was checked.
   char* stored = Port().terminal_address;
   std::memset(stored, 0, kTerminalAddressSize);
-  // At most 49 characters, so the buffer always stays NUL-terminated.
-  for (std::size_t i = 0; i + 1 < kTerminalAddressSize && address[i] != '\0'; ++i) {
-    stored[i] = address[i];
-  }
+  std::memcpy(stored, address, std::strlen(address));
   return PQ640_OK;
 }

@@ -13,8 +13,10 @@ using ResultCode = PQ640_ResultCode;
 
 enum class LinkKind : std::uint8_t { kSerial = PQ640_LINK_SERIAL, kTcp = PQ640_LINK_TCP };
 
-inline constexpr std::size_t kTerminalAddressSize = 50;
+inline constexpr std::size_t kTerminalAddressSize = 50;  // NUL included
 inline constexpr std::uint16_t kMaxTerminalId = 255;
+// A command's read wait is its read time-out plus this much.
+inline constexpr std::uint32_t kReadWaitExtraMs = 1000;
 
 // Bytes received over TCP ahead of what the caller asked for, so that a record
 // read field by field costs no system call per field. Emptied whenever a
@@ -46,6 +48,9 @@ struct PortState {
   os::SerialHandle serial_handle = os::kInvalidSerialHandle;
   os::Socket tcp_socket = os::kInvalidSocket;
   std::uint32_t tcp_wait_ms = 0;
+  // The current command's read wait on either link: how long the search for
+  // the response's start byte may take once the request has gone out.
+  std::uint32_t response_wait_ms = 0;
   bool checksum_enabled = false;
   std::uint8_t checksum = 0;
   ReadAhead read_ahead;

@@ -6,12 +6,18 @@
 namespace pq640 {
 namespace {
 
+// Bounded twice: by the bytes it may discard and by the command's read wait
+// since the request went out, so a terminal dripping other bytes just slower
+// than each read's time-out cannot hold the caller either.
 ResultCode SkipToStartByte() {
+  const std::uint64_t started = os::MonotonicMs();
+  const std::uint32_t wait_ms = Port().response_wait_ms;
   for (std::uint32_t discarded = 0; discarded <= kMaxDiscardedBeforeStart; ++discarded) {
     std::uint8_t byte = 0;
     const ResultCode result = ReceiveU8(&byte);
     if (result != PQ640_OK) return result;
     if (byte == kStartByte) return PQ640_OK;
+    if (os::MonotonicMs() - started >= wait_ms) return PQ640_READ_FAILED;
   }
   return PQ640_READ_FAILED;
 }
@@ -19,7 +25,9 @@ ResultCode SkipToStartByte() {
 }  // namespace
 
 ResultCode SetReadTimeout(std::uint32_t timeout_ms) {
-  return ActiveLink().set_read_wait(timeout_ms);
+  if (const ResultCode r = ActiveLink().set_read_wait(timeout_ms); r != PQ640_OK) return r;
+  Port().response_wait_ms = timeout_ms + kReadWaitExtraMs;
+  return PQ640_OK;
 }
 
 ResultCode BeginRequest(std::uint8_t command) {

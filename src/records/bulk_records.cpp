@@ -1,6 +1,7 @@
 // Many enrolment records in one transaction: listing whole tables, and adding,
 // deleting or reading up to a batch of users named by the caller.
 #include "link/byte_channel.h"
+#include "protocol/arguments.h"
 #include "protocol/bulk_transfer.h"
 #include "protocol/framing.h"
 #include "records/record_codecs.h"
@@ -17,6 +18,9 @@ enum class CountWrite { kAsSoonAsKnown, kAfterLastEntry };
 ResultCode ListAll(const CommandInfo& command, const RecordLayout& layout, CountWrite when,
                    std::uint32_t* count, void* buffer, std::uint8_t mode,
                    PQ640_ProgressCallback callback) {
+  // The buffer is needed only by the modes that read entries into it.
+  const bool reads_entries = mode == PQ640_LIST_IDS || mode == PQ640_LIST_RECORDS;
+  if (AnyNull(count) || (reads_entries && buffer == nullptr)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r = StartRequest(command); r != PQ640_OK) return r;
   if (const ResultCode r = SendU8(mode); r != PQ640_OK) return r;
   if (when == CountWrite::kAsSoonAsKnown) *count = 0;
@@ -68,6 +72,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_AddUsersData(std::uint32_t n,
                                                              const PQ640_UserData* records,
                                                              std::uint8_t* results,
                                                              PQ640_ProgressCallback callback) {
+  if (AnyNull(records, results)) return PQ640_INVALID_ARGUMENT;
   if (!IsValidBatchSize(n)) return PQ640_OUT_OF_RANGE;
   // The encoder must never read past a slot, so every record is looked at
   // before the first byte goes out; the terminal judges the rest.
@@ -98,6 +103,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_DeleteUsersData(std::uint32_t n
                                                                 const std::uint32_t* ids,
                                                                 std::uint8_t* results,
                                                                 PQ640_ProgressCallback callback) {
+  if (AnyNull(ids, results)) return PQ640_INVALID_ARGUMENT;
   if (!IsValidBatchSize(n)) return PQ640_OUT_OF_RANGE;
   if (const ResultCode r = SendIdList(kCommandInfo<Command::kDeleteUsersData>, n, ids);
       r != PQ640_OK) {
@@ -116,6 +122,7 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersData(std::uint32_t* cou
                                                              const std::uint32_t* ids,
                                                              PQ640_UserData* records,
                                                              PQ640_ProgressCallback callback) {
+  if (AnyNull(count, ids, records)) return PQ640_INVALID_ARGUMENT;
   const std::uint32_t n = *count;
   if (!IsValidBatchSize(n)) return PQ640_OUT_OF_RANGE;
   if (const ResultCode r = SendIdList(kCommandInfo<Command::kGetUsersData>, n, ids);

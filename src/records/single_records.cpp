@@ -2,6 +2,7 @@
 // table: one transaction each, with the record codecs as payload.
 #include "link/byte_channel.h"
 #include "link/little_endian.h"
+#include "protocol/arguments.h"
 #include "protocol/framing.h"
 #include "records/record_codecs.h"
 
@@ -41,6 +42,7 @@ const std::uint8_t* Bytes(const void* record) { return static_cast<const std::ui
 }  // namespace
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_AddUserData(const PQ640_UserData* record) {
+  if (AnyNull(record)) return PQ640_INVALID_ARGUMENT;
   return AddRecord(kCommandInfo<Command::kAddUserData>, kUserLayout, Bytes(record));
 }
 
@@ -53,10 +55,12 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_DeleteAllUserData(void) {
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUserData(PQ640_UserData* record) {
+  if (AnyNull(record)) return PQ640_INVALID_ARGUMENT;
   return GetRecord(kCommandInfo<Command::kGetUserData>, kUserLayout, Bytes(record));
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_AddAdminData(const PQ640_AdminData* record) {
+  if (AnyNull(record)) return PQ640_INVALID_ARGUMENT;
   return AddRecord(kCommandInfo<Command::kAddAdminData>, kAdminLayout, Bytes(record));
 }
 
@@ -69,5 +73,6 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_DeleteAllAdminData(void) {
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAdminData(PQ640_AdminData* record) {
+  if (AnyNull(record)) return PQ640_INVALID_ARGUMENT;
   return GetRecord(kCommandInfo<Command::kGetAdminData>, kAdminLayout, Bytes(record));
 }

@@ -50,10 +50,11 @@ class EventLogsWithPunches : public EventLogs {
   std::vector<PQ640_IORecord> Read(const PQ640_RecordQuery& query) {
     std::uint32_t expected = 0;
     EXPECT_EQ(PQ640_GetIORecordNum(&query, &expected), PQ640_OK);
-    std::vector<PQ640_IORecord> records(expected);
+    std::vector<PQ640_IORecord> records(expected + 1);  // never null, even for none
     std::uint32_t count = 0;
     EXPECT_EQ(PQ640_GetIORecord(&query, &count, records.data(), nullptr), PQ640_OK);
     EXPECT_EQ(count, expected);
+    records.resize(count);
     return records;
   }
 };

@@ -72,7 +72,8 @@ TEST_F(BulkRecords, OtherModesReportTheCountPerEntryWithoutData) {
 TEST_F(BulkRecords, EmptyTableEndsAfterTheTrailer) {
   AnswerOverTcp(ResponseFrame(0, 0, U32(0)));
   std::uint32_t count = 5;
-  ASSERT_EQ(PQ640_GetAllAdminData(&count, nullptr, PQ640_LIST_RECORDS, &ProgressLog::Record), PQ640_OK);
+  PQ640_AdminData none[1];
+  ASSERT_EQ(PQ640_GetAllAdminData(&count, none, PQ640_LIST_RECORDS, &ProgressLog::Record), PQ640_OK);
   EXPECT_EQ(count, 0u);
   EXPECT_TRUE(Progress().empty());
   EXPECT_EQ(UnreadInput(fake::LastSocket()), 0u);

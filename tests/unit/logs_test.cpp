@@ -38,13 +38,15 @@ Bytes IoRecords(std::initializer_list<Bytes> records) {
 TEST_F(Logs, NoRecordsMakeExactlyOneCallback) {
   AnswerOverTcp(ResponseFrame(0, 0, U32(0)));
   std::uint32_t count = 9;
-  ASSERT_EQ(PQ640_GetIORecord(&query_, &count, nullptr, &ProgressLog::Record), PQ640_OK);
+  PQ640_IORecord untouched[1];
+  ASSERT_EQ(PQ640_GetIORecord(&query_, &count, untouched, &ProgressLog::Record), PQ640_OK);
   EXPECT_EQ(count, 0u);
   EXPECT_EQ(Progress(), (Calls{{0, 0}}));
 
   ProgressLog::Calls().clear();
   AnswerOverTcp(ResponseFrame(0, 0, U32(0)));
-  ASSERT_EQ(PQ640_GetAdminRecord(&query_, &count, nullptr, &ProgressLog::Record), PQ640_OK);
+  PQ640_AdminRecord none[1];
+  ASSERT_EQ(PQ640_GetAdminRecord(&query_, &count, none, &ProgressLog::Record), PQ640_OK);
   EXPECT_EQ(Progress(), (Calls{{0, 0}}));
 }
 
@@ -99,13 +101,15 @@ TEST_F(Logs, AdminRecordsPassThroughAndCountComesLast) {
 TEST_F(Logs, CountsKeepTheirValueWhenNoCountArrived) {
   const std::uint32_t ids[1] = {1};
   const PQ640_DateTime from{26, 1, 1, 0, 0, 0}, to{26, 12, 31, 23, 59, 59};
+  PQ640_IORecord io[1];
+  PQ640_AdminRecord admin[1];
   auto calls = [&](std::uint32_t* count) {
     return std::vector<PQ640_ResultCode>{
-        PQ640_GetIORecord(&query_, count, nullptr, nullptr),
+        PQ640_GetIORecord(&query_, count, io, nullptr),
         PQ640_GetIORecordNum(&query_, count),
-        PQ640_GetAdminRecord(&query_, count, nullptr, nullptr),
+        PQ640_GetAdminRecord(&query_, count, admin, nullptr),
         PQ640_GetAdminRecordNum(&query_, count),
-        PQ640_GetUsersIORecord(1, ids, 0xFF, &from, &to, count, nullptr, nullptr),
+        PQ640_GetUsersIORecord(1, ids, 0xFF, &from, &to, count, io, nullptr),
         PQ640_GetUsersIORecordNum(1, ids, 0xFF, &from, &to, count),
     };
   };
@@ -166,8 +170,9 @@ TEST_F(Logs, UserListSizesOutsideTheLimitSendNothing) {
   const std::uint32_t ids[1] = {1};
   const PQ640_DateTime t{26, 1, 1, 0, 0, 0};
   std::uint32_t count = 4;
+  PQ640_IORecord records[1];
   for (std::uint32_t n : {0u, 1001u}) {
-    EXPECT_EQ(PQ640_GetUsersIORecord(n, ids, 0, &t, &t, &count, nullptr, nullptr), PQ640_OUT_OF_RANGE);
+    EXPECT_EQ(PQ640_GetUsersIORecord(n, ids, 0, &t, &t, &count, records, nullptr), PQ640_OUT_OF_RANGE);
     EXPECT_EQ(PQ640_GetUsersIORecordNum(n, ids, 0, &t, &t, &count), PQ640_OUT_OF_RANGE);
   }
   EXPECT_EQ(count, 4u);
