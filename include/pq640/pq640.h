@@ -7,6 +7,14 @@
  * for a result byte returned by the terminal, negative values for failures the
  * library met itself. Calls are not thread-safe: the host serialises them.
  *
+ * Pointer rules: every pointer argument must point to caller memory of the
+ * size the function gives. A null pointer gives -104 (PQ640_INVALID_ARGUMENT)
+ * before any other check and before anything is sent, and leaves every output
+ * untouched. Two exceptions: a null PQ640_ProgressCallback is simply not
+ * called, and the buffer of PQ640_GetAllUserData / PQ640_GetAllAdminData may
+ * be null in a listing mode that reads no entries (any mode but
+ * PQ640_LIST_IDS and PQ640_LIST_RECORDS).
+ *
  * Compiles as C (C99 and later) and as C++.
  */
 #ifndef PQ640_PQ640_H
@@ -198,7 +206,11 @@ PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetPortAndCommState(uint16_t kind, u
                                                                uint32_t comm_state);
 /* The terminal ID used in requests (0..255; 243 above). Sends nothing. */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetTerminalID(uint16_t id);
-/* Dotted-decimal IPv4 address of the terminal; -104 for null, empty or invalid. */
+/* IPv4 address of the terminal: exactly four decimal fields of one to three
+   digits, each 0..255, joined by single dots, nothing before or after.
+   Leading zeros are decimal ("192.168.001.010" is 192.168.1.10). -104, and
+   the previous address kept, for anything else: null, short forms ("127.1"),
+   hex or octal forms, white space, 0.0.0.0 and 255.255.255.255. */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetTerminalIPAddr(const char* address);
 
 /* ---- Port lifecycle ----------------------------------------------------- */
