@@ -1,0 +1,56 @@
+#include "sides.h"
+
+#include <chrono>
+
+#include "allocation_counter.h"
+#include "raw_client.h"
+
+namespace pq640bench {
+
+Side LibrarySide(const std::string& address, const Scenario& scenario) {
+  return [address, &scenario](std::string* error) -> std::optional<Sample> {
+    // Closing drops the last connection at once; the pause belongs to a
+    // reconnect on an open port only.
+    PQ640_ClosePort();
+    if (PQ640_SetTerminalIPAddr(address.c_str()) != PQ640_OK || PQ640_OpenPort() != PQ640_OK) {
+      *error = scenario.name + ": cannot open the port to " + address;
+      return std::nullopt;
+    }
+    scenario.reset_output();
+    Sample sample;
+    PQ640_ResultCode code = PQ640_OK;
+    {
+      const CountedAllocations counted;
+      const auto start = std::chrono::steady_clock::now();
+      code = scenario.call();
+      sample.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+      sample.allocations = counted.Count();
+    }
+    PQ640_ClosePort();
+    if (code != PQ640_OK) {
+      *error = scenario.name + " via " + address + ": library returned " + std::to_string(code);
+      return std::nullopt;
+    }
+    std::string why;
+    if (!scenario.check_output(&why)) {
+      *error = scenario.name + " via " + address + ": " + why;
+      return std::nullopt;
+    }
+    return sample;
+  };
+}
+
+Side RawSide(const std::string& address, const Scenario& scenario, Bytes& buffer) {
+  return [address, &scenario, &buffer](std::string* error) -> std::optional<Sample> {
+    buffer.assign(scenario.exchange.response.size(), 0);
+    const std::optional<double> seconds =
+        RawExchange(address, kTerminalPort, scenario.exchange.request, buffer);
+    if (!seconds || buffer != scenario.exchange.response) {
+      *error = scenario.name + ": raw exchange with " + address + " failed";
+      return std::nullopt;
+    }
+    return Sample{*seconds, 0};
+  };
+}
+
+}  // namespace pq640bench
