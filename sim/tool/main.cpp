@@ -12,6 +12,10 @@
 #include "pq640sim/date_time.h"
 #include "pq640sim/simulator.h"
 
+#ifndef PQ640_VERSION
+#define PQ640_VERSION "(unversioned build)"
+#endif
+
 namespace {
 
 struct CommandLine {
@@ -81,7 +85,14 @@ int main(int argc, char** argv) {
   listen->excludes(serial);
   port->needs(listen);
   link->needs(serial);
-  CLI11_PARSE(app, argc, argv);
+  app.set_version_flag("--version", std::string("pq640-sim ") + PQ640_VERSION);
+  // CLI11's own exit codes (105, 109, ...) would hide that the options were
+  // wrong: every bad option is exit status 2, help and version are 0.
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& error) {
+    return app.exit(error) == 0 ? 0 : 2;
+  }
 
   if (options.listen_address.empty() && !options.serial) {
     std::cerr << "pq640-sim: give --listen ADDRESS or --serial\n";

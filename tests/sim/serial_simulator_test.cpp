@@ -27,6 +27,13 @@ constexpr int kAnswerWaitMs = 3000;
 constexpr int kSilenceMs = 300;
 const Bytes kCheckLinkAnswer{0x7F, 0x01, 0x00, 0x00, 0x01};
 
+// The frames here address ID 1, not the default 0, so that the ID is compared.
+SimulatorOptions WithTestTerminalId() {
+  SimulatorOptions options;
+  options.settings.terminal_id = 1;
+  return options;
+}
+
 // A fresh directory for links, removed afterwards.
 class TempDir {
  public:
@@ -52,7 +59,7 @@ class SerialSimulatorTest : public ::testing::Test {
     path_ = *path;
   }
 
-  Simulator simulator_;
+  Simulator simulator_{WithTestTerminalId()};
   std::string path_;
 };
 
@@ -123,7 +130,7 @@ TEST(SerialSimulatorLink, PointsAtTheSlaveWhileRunningAndIsRemovedOnStop) {
   ASSERT_FALSE(dir.path().empty());
   const std::filesystem::path link = dir.path() / "ttyTERM";
   std::filesystem::create_symlink("/nonexistent", link);  // a stale link is replaced
-  Simulator simulator;
+  Simulator simulator(WithTestTerminalId());
   const auto path = simulator.StartSerial(link.string());
   ASSERT_TRUE(path.has_value()) << simulator.LastError();
   EXPECT_EQ(std::filesystem::read_symlink(link), *path);

@@ -17,13 +17,21 @@ namespace pq640sim::test {
 inline constexpr int kAnswerWaitMs = 3000;  // generous: answers normally take a millisecond
 inline constexpr int kSilenceMs = 300;      // how long "no answer" is watched for
 
+// The raw frames of these tests address ID 1, not the default 0, so that a
+// simulator which ignored the ID field would be caught.
+inline constexpr std::uint16_t kTestTerminalId = 1;
 inline const std::vector<std::uint8_t> kCheckLinkAnswer{0x7F, 0x01, 0x00, 0x00, 0x01};
+
+inline SimulatorOptions WithTestTerminalId(SimulatorOptions options = {}) {
+  options.settings.terminal_id = kTestTerminalId;
+  return options;
+}
 
 class TcpSimulatorTest : public ::testing::Test {
  protected:
   void Start(const std::string& address, SimulatorOptions options = {}) {
     address_ = address;
-    simulator_ = std::make_unique<Simulator>(std::move(options));
+    simulator_ = std::make_unique<Simulator>(WithTestTerminalId(std::move(options)));
     ASSERT_TRUE(simulator_->StartTcp(address_)) << simulator_->LastError();
   }
 

@@ -24,11 +24,12 @@
 
 namespace pq640sim {
 
-// Communication and behaviour settings. A fresh terminal answers as ID 1 on
-// line-setting word 2 (9600 baud code), communication mode 0 and matching
+// Communication and behaviour settings. A fresh terminal answers as ID 0 (the
+// host library's own default, so a first program works without setting one)
+// on line-setting word 2 (9600 baud code), communication mode 0 and matching
 // value 5, with the default settings block.
 struct TerminalSettings {
-  std::uint16_t terminal_id = 1;
+  std::uint16_t terminal_id = 0;
   std::uint16_t comm_state = 2;
   std::uint8_t comm_mode = 0;
   std::uint8_t matching_value = 5;
