@@ -93,8 +93,13 @@ std::uint32_t BaudRateOf(std::uint32_t baud_code) {
 ResultCode SerialOpen() {
   PortState& state = Port();
   // Reopening closes the handle first; otherwise the exclusive open would fail.
+  // A handle that will not close is kept, never forgotten: a later close can
+  // still release it.
   if (state.serial_handle != os::kInvalidSerialHandle) {
-    (void)os::SerialClose(state.serial_handle);
+    if (!os::SerialClose(state.serial_handle)) {
+      state.serial_port = 0;
+      return PQ640_OPEN_FAILED;
+    }
     state.serial_handle = os::kInvalidSerialHandle;
   }
   char name[16];

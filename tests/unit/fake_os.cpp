@@ -63,9 +63,29 @@ std::uint32_t TakeFromHead(Endpoint& endpoint, std::deque<Chunk>& input, std::ui
   return n;
 }
 
+// How the call just logged is to fail, if it is the one picked.
+Injected InjectedHere() {
+  if (g_os.inject.how == Injected::kNone || g_os.calls.size() != g_os.inject.call_index + 1) {
+    return Injected::kNone;
+  }
+  return g_os.inject.how;
+}
+
+bool Fails() { return InjectedHere() == Injected::kFailure; }
+
 }  // namespace
 
 FakeOs& Os() { return g_os; }
+
+int OpenSockets() {
+  return static_cast<int>(std::count_if(g_os.net.sockets.begin(), g_os.net.sockets.end(),
+                                        [](const FakeSocket& s) { return !s.closed; }));
+}
+
+int OpenSerialPorts() {
+  return static_cast<int>(std::count_if(g_os.serial.ports.begin(), g_os.serial.ports.end(),
+                                        [](const FakeSerialPort& p) { return p.open; }));
+}
 void Reset() { g_os = FakeOs{}; }
 
 FakeSocket& LastSocket() { return g_os.net.sockets.back(); }
@@ -91,12 +111,15 @@ int CountCalls(const std::string& prefix) {
 
 namespace pq640::os {
 
+using fake::Fails;
 using fake::g_os;
+using fake::Injected;
+using fake::InjectedHere;
 using fake::Log;
 
 bool SocketLayerStartup(SocketLayerVersion requested, SocketLayerVersion* granted) {
   Log("SocketLayerStartup(%u.%u)", requested.major, requested.minor);
-  if (g_os.net.fail_startup) return false;
+  if (g_os.net.fail_startup || Fails()) return false;
   ++g_os.net.startups;
   *granted = g_os.net.granted;
   return true;
@@ -112,7 +135,7 @@ void SocketLayerCleanup() {
 
 Socket SocketCreate() {
   Log("SocketCreate()");
-  if (g_os.net.startups == 0 || g_os.net.fail_create) return kInvalidSocket;
+  if (g_os.net.startups == 0 || g_os.net.fail_create || Fails()) return kInvalidSocket;
   fake::FakeSocket socket;
   socket.handle = fake::kFirstSocket + static_cast<Socket>(g_os.net.sockets.size());
   if (!g_os.net.scripts.empty()) {
@@ -136,7 +159,7 @@ void SocketClose(Socket socket) {
 bool SocketSetBlocking(Socket socket, bool blocking) {
   Log("SocketSetBlocking(%ld,%d)", static_cast<long>(socket), blocking ? 1 : 0);
   fake::FakeSocket* s = fake::FindSocket(socket);
-  if (s == nullptr) return false;
+  if (s == nullptr || Fails()) return false;
   if (blocking ? s->script.fail_set_blocking : s->script.fail_set_nonblocking) return false;
   s->blocking = blocking;
   return true;
@@ -146,6 +169,10 @@ ConnectResult SocketConnect(Socket socket, std::uint32_t address, std::uint16_t 
   Log("SocketConnect(%ld,%08x,%u)", static_cast<long>(socket), address, port);
   fake::FakeSocket* s = fake::FindSocket(socket);
   if (s == nullptr) return ConnectResult::kFailed;
+  if (Fails()) {
+    ++s->attempt;
+    return ConnectResult::kFailed;
+  }
   s->connected_address = address;
   s->connected_port = port;
   const auto& attempts = s->script.attempts;
@@ -166,6 +193,11 @@ WaitResult SocketWaitConnected(Socket socket, std::uint32_t timeout_ms) {
   Log("SocketWaitConnected(%ld,%u)", static_cast<long>(socket), timeout_ms);
   fake::FakeSocket* s = fake::FindSocket(socket);
   if (s == nullptr || s->attempt == 0) return WaitResult::kFailed;
+  switch (InjectedHere()) {
+    case Injected::kFailure: return WaitResult::kFailed;
+    case Injected::kTimeout: g_os.now_ms += timeout_ms; return WaitResult::kTimedOut;
+    default: break;
+  }
   switch (s->script.attempts[s->attempt - 1]) {
     case fake::ConnectOutcome::kInProgressConnected:
       return WaitResult::kReady;
@@ -181,6 +213,11 @@ WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms) {
   Log("SocketWaitReadable(%ld,%u)", static_cast<long>(socket), timeout_ms);
   fake::FakeSocket* s = fake::FindSocket(socket);
   if (s == nullptr) return WaitResult::kFailed;
+  switch (InjectedHere()) {
+    case Injected::kFailure: return WaitResult::kFailed;
+    case Injected::kTimeout: g_os.now_ms += timeout_ms; return WaitResult::kTimedOut;
+    default: break;
+  }
   if (s->script.input.empty()) {
     switch (s->script.end) {
       case fake::InputEnd::kSilence:
@@ -204,8 +241,10 @@ WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms) {
 std::int32_t SocketSend(Socket socket, const std::uint8_t* data, std::uint32_t count) {
   Log("SocketSend(%ld,%u)", static_cast<long>(socket), count);
   fake::FakeSocket* s = fake::FindSocket(socket);
-  if (s == nullptr || s->script.fail_send) return -1;
-  const std::uint32_t sent = count - std::min(count, s->script.short_send_by);
+  const Injected injected = InjectedHere();
+  if (s == nullptr || s->script.fail_send || injected == Injected::kFailure) return -1;
+  std::uint32_t sent = count - std::min(count, s->script.short_send_by);
+  if (injected == Injected::kShort) sent = count / 2;
   s->sent.insert(s->sent.end(), data, data + sent);
   return static_cast<std::int32_t>(sent);
 }
@@ -214,6 +253,12 @@ std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t co
   Log("SocketReceive(%ld,%u)", static_cast<long>(socket), count);
   fake::FakeSocket* s = fake::FindSocket(socket);
   if (s == nullptr) return -1;
+  switch (InjectedHere()) {
+    case Injected::kFailure: return -1;
+    case Injected::kPeerClose: return 0;
+    case Injected::kShort: count = std::min<std::uint32_t>(count, 1); break;
+    default: break;
+  }
   if (s->script.input.empty()) {
     return s->script.end == fake::InputEnd::kPeerClose ? 0 : -1;
   }
@@ -244,7 +289,7 @@ std::uint32_t ParseIPv4Address(const char* text) {
 
 SerialHandle SerialOpen(const char* name) {
   Log("SerialOpen(%s)", name);
-  if (g_os.serial.fail_open || std::strncmp(name, "COM", 3) != 0 || std::strcmp(name, "COM0") == 0) {
+  if (g_os.serial.fail_open || Fails() || std::strncmp(name, "COM", 3) != 0 || std::strcmp(name, "COM0") == 0) {
     return kInvalidSerialHandle;
   }
   for (const fake::FakeSerialPort& p : g_os.serial.ports) {
@@ -267,7 +312,7 @@ SerialHandle SerialOpen(const char* name) {
 bool SerialClose(SerialHandle handle) {
   Log("SerialClose(%ld)", static_cast<long>(handle));
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr || g_os.serial.fail_close) return false;
+  if (p == nullptr || g_os.serial.fail_close || Fails()) return false;
   p->open = false;
   return true;
 }
@@ -275,7 +320,7 @@ bool SerialClose(SerialHandle handle) {
 bool SerialGetLineSettings(SerialHandle handle, LineSettings* settings) {
   Log("SerialGetLineSettings(%ld)", static_cast<long>(handle));
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr || g_os.serial.fail_get_line_settings) return false;
+  if (p == nullptr || g_os.serial.fail_get_line_settings || Fails()) return false;
   *settings = p->settings;
   return true;
 }
@@ -283,7 +328,7 @@ bool SerialGetLineSettings(SerialHandle handle, LineSettings* settings) {
 bool SerialSetLineSettings(SerialHandle handle, const LineSettings& settings) {
   Log("SerialSetLineSettings(%ld,%u)", static_cast<long>(handle), settings.baud);
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr || g_os.serial.fail_set_line_settings) return false;
+  if (p == nullptr || g_os.serial.fail_set_line_settings || Fails()) return false;
   p->settings = settings;
   p->applied_bauds.push_back(settings.baud);
   return true;
@@ -292,7 +337,7 @@ bool SerialSetLineSettings(SerialHandle handle, const LineSettings& settings) {
 bool SerialGetTimeouts(SerialHandle handle, SerialTimeouts* timeouts) {
   Log("SerialGetTimeouts(%ld)", static_cast<long>(handle));
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr || g_os.serial.fail_get_timeouts) return false;
+  if (p == nullptr || g_os.serial.fail_get_timeouts || Fails()) return false;
   *timeouts = p->timeouts;
   return true;
 }
@@ -300,7 +345,7 @@ bool SerialGetTimeouts(SerialHandle handle, SerialTimeouts* timeouts) {
 bool SerialSetTimeouts(SerialHandle handle, const SerialTimeouts& timeouts) {
   Log("SerialSetTimeouts(%ld,%u)", static_cast<long>(handle), timeouts.read_total_constant_ms);
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr || g_os.serial.fail_set_timeouts) return false;
+  if (p == nullptr || g_os.serial.fail_set_timeouts || Fails()) return false;
   p->timeouts = timeouts;
   return true;
 }
@@ -308,7 +353,7 @@ bool SerialSetTimeouts(SerialHandle handle, const SerialTimeouts& timeouts) {
 bool SerialSetQueueSizes(SerialHandle handle, std::uint32_t input_bytes, std::uint32_t output_bytes) {
   Log("SerialSetQueueSizes(%ld,%u,%u)", static_cast<long>(handle), input_bytes, output_bytes);
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr) return false;
+  if (p == nullptr || Fails()) return false;
   p->queue_in = input_bytes;
   p->queue_out = output_bytes;
   return true;
@@ -325,7 +370,8 @@ bool SerialDiscardInput(SerialHandle handle) {
     p->input = std::move(g_os.serial.replies.front());
     g_os.serial.replies.pop_front();
   }
-  return true;
+  // A failed discard still lets the terminal answer: only the report fails.
+  return !Fails();
 }
 
 // Windows read semantics on the virtual clock: the read ends with n bytes, at
@@ -334,8 +380,15 @@ bool SerialRead(SerialHandle handle, std::uint8_t* buffer, std::uint32_t count, 
   Log("SerialRead(%ld,%u)", static_cast<long>(handle), count);
   *done = 0;
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr || g_os.serial.fail_read) return false;
+  const Injected injected = InjectedHere();
+  if (p == nullptr || g_os.serial.fail_read || injected == Injected::kFailure) return false;
   const SerialTimeouts& t = p->timeouts;
+  if (injected == Injected::kTimeout) {
+    g_os.now_ms += std::uint64_t{t.read_total_per_byte_ms} * count + t.read_total_constant_ms;
+    return true;
+  }
+  // A short read: the bytes of the head that fit in half the count, then the gap.
+  if (injected == Injected::kShort && count > 1) count = count / 2;
   const std::uint64_t total_deadline =
       g_os.now_ms + std::uint64_t{t.read_total_per_byte_ms} * count + t.read_total_constant_ms;
   std::uint64_t last_byte_at = 0;
@@ -357,7 +410,9 @@ bool SerialWrite(SerialHandle handle, const std::uint8_t* data, std::uint32_t co
   Log("SerialWrite(%ld,%u)", static_cast<long>(handle), count);
   *done = 0;
   fake::FakeSerialPort* p = fake::FindPort(handle);
-  if (p == nullptr) return false;
+  const Injected injected = InjectedHere();
+  if (p == nullptr || injected == Injected::kFailure) return false;
+  if (injected == Injected::kShort) count /= 2;
   p->written.insert(p->written.end(), data, data + count);
   *done = count;
   return true;

@@ -105,8 +105,24 @@ struct SerialDevices {
   std::vector<FakeSerialPort> ports;  // every port ever opened, in order
 };
 
+// One OS call made to fail, picked by its position among all calls logged:
+// how it fails depends on what the call can do (see each seam function).
+enum class Injected {
+  kNone,
+  kFailure,    // the call reports failure
+  kTimeout,    // a wait or read runs out its time without anything arriving
+  kShort,      // a transfer moves fewer bytes than asked (at least one for a read)
+  kPeerClose,  // a receive sees the terminal close the connection
+};
+
+struct Injection {
+  std::size_t call_index = static_cast<std::size_t>(-1);
+  Injected how = Injected::kNone;
+};
+
 struct FakeOs {
   std::uint64_t now_ms = 1'000'000;
+  Injection inject;
   std::vector<std::string> calls;  // "Name(args)" of every seam call, in order
   SocketLayer net;
   SerialDevices serial;
@@ -123,5 +139,8 @@ Bytes AllSent();
 // Whether any call's name starts with `prefix`.
 bool Called(const std::string& prefix);
 int CountCalls(const std::string& prefix);
+// Sockets created and not closed, and serial ports open.
+int OpenSockets();
+int OpenSerialPorts();
 
 }  // namespace pq640::fake
