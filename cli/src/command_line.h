@@ -1,19 +1,10 @@
-// The command line of pq640-admin: global link options, then one subcommand
-// per library function.
+// The command line of pq640-admin: global options (link, output format,
+// --quiet), then one subcommand; parses, checks inputs, runs the action.
 #pragma once
-
-#include <optional>
-
-#include "admin_request.h"
 
 namespace pq640admin {
 
-struct ParseOutcome {
-  std::optional<Invocation> invocation;  // nothing: exit with exit_status
-  int exit_status = kExitOk;
-};
-
-// Prints help and usage errors itself (help exits 0, errors kExitUsage).
-ParseOutcome ParseCommandLine(int argc, char** argv);
+// Returns the process exit status. Help and --version exit 0, usage errors 2.
+int RunAdmin(int argc, char** argv);
 
 }  // namespace pq640admin

@@ -8,8 +8,8 @@
 
 namespace pq640admin {
 
-// Nothing when the file cannot be read or is not exactly 256 bytes long.
-std::optional<PQ640_SystemData> ReadSettingsFile(const std::string& path);
-bool WriteSettingsFile(const std::string& path, const PQ640_SystemData& block);
+// Nothing unless the text is exactly 256 bytes long.
+std::optional<PQ640_SystemData> SettingsFromText(const std::string& content);
+std::string SettingsFileText(const PQ640_SystemData& block);
 
 }  // namespace pq640admin

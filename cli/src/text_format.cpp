@@ -1,43 +1,89 @@
 #include "text_format.h"
 
 #include <array>
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 
 namespace pq640admin {
 namespace {
 
-constexpr std::string_view kDateTimeForm = "00-00-00 00:00:00";
+// The decimal number in text[at, at + digits), or nothing.
+std::optional<unsigned> Digits(std::string_view text, std::size_t at, std::size_t digits) {
+  unsigned value = 0;
+  for (std::size_t i = at; i < at + digits; ++i) {
+    if (text[i] < '0' || text[i] > '9') return std::nullopt;
+    value = value * 10 + static_cast<unsigned>(text[i] - '0');
+  }
+  return value;
+}
 
-// The two decimal digits at `at`, or nothing.
-std::optional<std::uint8_t> TwoDigits(std::string_view text, std::size_t at) {
-  const char high = text[at];
-  const char low = text[at + 1];
-  if (high < '0' || high > '9' || low < '0' || low > '9') return std::nullopt;
-  return static_cast<std::uint8_t>((high - '0') * 10 + (low - '0'));
+// Fields of "Y-MM-DD hh:mm:ss" where the year has `year_digits` digits.
+std::optional<std::array<unsigned, 6>> SplitFields(std::string_view text,
+                                                   std::size_t year_digits) {
+  static constexpr std::string_view kSeparators = "-- ::";  // after each field but the last
+  if (text.size() != year_digits + 15) return std::nullopt;
+  std::array<unsigned, 6> fields{};
+  std::size_t at = 0;
+  for (std::size_t field = 0; field < fields.size(); ++field) {
+    const std::size_t digits = field == 0 ? year_digits : 2;
+    const auto value = Digits(text, at, digits);
+    if (!value) return std::nullopt;
+    fields[field] = *value;
+    at += digits;
+    if (field + 1 < fields.size()) {
+      if (text[at] != kSeparators[field]) return std::nullopt;
+      ++at;
+    }
+  }
+  return fields;
+}
+
+std::optional<std::uint8_t> YearByte(unsigned full_year) {
+  if (full_year < 2000 || full_year > 2255) return std::nullopt;
+  return static_cast<std::uint8_t>(full_year - 2000);
+}
+
+PQ640_DateTime FromFields(std::uint8_t year, const std::array<unsigned, 6>& f) {
+  return PQ640_DateTime{year,
+                        static_cast<std::uint8_t>(f[1]),
+                        static_cast<std::uint8_t>(f[2]),
+                        static_cast<std::uint8_t>(f[3]),
+                        static_cast<std::uint8_t>(f[4]),
+                        static_cast<std::uint8_t>(f[5])};
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
 }
 
 }  // namespace
 
 std::optional<PQ640_DateTime> ParseDateTime(std::string_view text) {
-  if (text.size() != kDateTimeForm.size()) return std::nullopt;
-  std::array<std::uint8_t, 6> fields{};
-  for (std::size_t field = 0; field < fields.size(); ++field) {
-    const std::size_t at = field * 3;
-    const auto value = TwoDigits(text, at);
-    if (!value) return std::nullopt;
-    fields[field] = *value;
-    const std::size_t separator = at + 2;
-    if (separator < text.size() && text[separator] != kDateTimeForm[separator]) {
-      return std::nullopt;
-    }
+  if (const auto iso = SplitFields(text, 4)) {
+    const auto year = YearByte((*iso)[0]);
+    if (!year) return std::nullopt;
+    return FromFields(*year, *iso);
   }
-  return PQ640_DateTime{fields[0], fields[1], fields[2], fields[3], fields[4], fields[5]};
+  if (const auto short_form = SplitFields(text, 2)) {
+    return FromFields(static_cast<std::uint8_t>((*short_form)[0]), *short_form);
+  }
+  return std::nullopt;
+}
+
+std::optional<PQ640_DateTime> ParseDay(std::string_view text, bool end_of_day) {
+  if (text.size() != 10) return std::nullopt;
+  const std::string full =
+      std::string(text) + (end_of_day ? std::string(" 23:59:59") : std::string(" 00:00:00"));
+  return ParseDateTime(full);
 }
 
 std::string FormatDateTime(const PQ640_DateTime& value) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%02u-%02u-%02u %02u:%02u:%02u", unsigned{value.year},
+  char text[40];
+  std::snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u", 2000u + value.year,
                 unsigned{value.month}, unsigned{value.day}, unsigned{value.hour},
                 unsigned{value.minute}, unsigned{value.second});
   return text;
@@ -68,6 +114,24 @@ std::string FormatHexLines(std::span<const std::uint8_t> bytes) {
     text += '\n';
   }
   return text;
+}
+
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text) {
+  std::vector<std::uint8_t> bytes;
+  std::size_t i = 0;
+  while (i < text.size()) {
+    if (text[i] == ' ') {
+      ++i;
+      continue;
+    }
+    if (i + 1 >= text.size()) return std::nullopt;
+    const int high = HexValue(text[i]);
+    const int low = HexValue(text[i + 1]);
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+    i += 2;
+  }
+  return bytes;
 }
 
 }  // namespace pq640admin

@@ -1,5 +1,5 @@
-// Text forms of the terminal's values: the clock as "YY-MM-DD hh:mm:ss" and
-// byte blocks as hex lines.
+// Text forms of the terminal's values: the clock in ISO 8601 form
+// "YYYY-MM-DD hh:mm:ss", byte blocks as hex lines, and hex strings.
 #pragma once
 
 #include <pq640/pq640.h>
@@ -10,12 +10,16 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace pq640admin {
 
-// Exactly "YY-MM-DD hh:mm:ss" with two digits per field. Only the form is
-// checked: whether the date exists is the library's call.
+// "YYYY-MM-DD hh:mm:ss" (years 2000..2255, as a year byte counts from 2000),
+// or the older short form "YY-MM-DD hh:mm:ss". Only the form is checked:
+// whether the date exists is PQ640_IsValidDateTime's call.
 std::optional<PQ640_DateTime> ParseDateTime(std::string_view text);
+// "YYYY-MM-DD" alone: that day at 00:00:00, or at 23:59:59 with end_of_day.
+std::optional<PQ640_DateTime> ParseDay(std::string_view text, bool end_of_day);
 std::string FormatDateTime(const PQ640_DateTime& value);
 
 // A broken-down host time; nothing outside the years 2000..2099, which the
@@ -24,5 +28,8 @@ std::optional<PQ640_DateTime> DateTimeFromTm(const std::tm& time);
 
 // Sixteen bytes a line, each line led by its offset: "10: 10 11 ... 1f".
 std::string FormatHexLines(std::span<const std::uint8_t> bytes);
+
+// Two hex digits per byte, any case; spaces between bytes are allowed.
+std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text);
 
 }  // namespace pq640admin

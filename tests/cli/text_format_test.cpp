@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 #include <ctime>
+#include <vector>
 
 namespace pq640admin {
 namespace {
@@ -14,38 +15,59 @@ bool SameDateTime(const PQ640_DateTime& a, const PQ640_DateTime& b) {
          a.minute == b.minute && a.second == b.second;
 }
 
-TEST(ParseDateTime, ReadsEveryField) {
-  const auto value = ParseDateTime("24-02-29 23:58:07");
-  ASSERT_TRUE(value);
-  EXPECT_TRUE(SameDateTime(*value, PQ640_DateTime{24, 2, 29, 23, 58, 7}));
+TEST(ParseDateTime, ReadsTheIsoFormAndTheShortForm) {
+  const auto iso = ParseDateTime("2024-02-29 23:58:07");
+  ASSERT_TRUE(iso);
+  EXPECT_TRUE(SameDateTime(*iso, PQ640_DateTime{24, 2, 29, 23, 58, 7}));
+  const auto short_form = ParseDateTime("24-02-29 23:58:07");
+  ASSERT_TRUE(short_form);
+  EXPECT_TRUE(SameDateTime(*short_form, *iso));
 }
 
-TEST(ParseDateTime, LeavesTheCalendarToTheLibrary) {
-  // The form is right; whether 30 February exists is decided by the library.
-  const auto value = ParseDateTime("24-02-30 99:99:99");
+TEST(ParseDateTime, LeavesTheCalendarToTheHeaderCheck) {
+  // The form is right; whether 30 February exists is PQ640_IsValidDateTime's call.
+  const auto value = ParseDateTime("2024-02-30 99:99:99");
   ASSERT_TRUE(value);
   EXPECT_TRUE(SameDateTime(*value, PQ640_DateTime{24, 2, 30, 99, 99, 99}));
+  EXPECT_FALSE(PQ640_IsValidDateTime(&*value));
 }
 
-TEST(ParseDateTime, RejectsOtherForms) {
-  EXPECT_FALSE(ParseDateTime(""));
-  EXPECT_FALSE(ParseDateTime("2024-02-29 23:58:07"));
-  EXPECT_FALSE(ParseDateTime("24-02-29 23:58"));
-  EXPECT_FALSE(ParseDateTime("24-02-29 23:58:07 "));
-  EXPECT_FALSE(ParseDateTime("24/02/29 23:58:07"));
-  EXPECT_FALSE(ParseDateTime("24-02-29T23:58:07"));
-  EXPECT_FALSE(ParseDateTime("24-02-29 23-58-07"));
-  EXPECT_FALSE(ParseDateTime("24-2-029 23:58:07"));
-  EXPECT_FALSE(ParseDateTime("24-02-29 23:58:0x"));
-  EXPECT_FALSE(ParseDateTime("-4-02-29 23:58:07"));
+TEST(ParseDateTime, RejectsOtherFormsAndYearsOutsideTheByte) {
+  for (const char* text : {"", "1999-12-31 23:59:59", "2256-01-01 00:00:00", "2024-02-29 23:58",
+                           "2024-02-29 23:58:07 ", "2024/02/29 23:58:07", "2024-02-29T23:58:07",
+                           "2024-02-29 23-58-07", "24-2-029 23:58:07", "24-02-29 23:58:0x",
+                           "-4-02-29 23:58:07", "024-02-29 23:58:07"}) {
+    EXPECT_FALSE(ParseDateTime(text)) << text;
+  }
 }
 
-TEST(FormatDateTime, PadsToTwoDigitsAndParsesBack) {
+TEST(ParseDay, FirstOrLastSecondOfTheDay) {
+  const auto first = ParseDay("2026-12-07", false);
+  const auto last = ParseDay("2026-12-07", true);
+  ASSERT_TRUE(first && last);
+  EXPECT_TRUE(SameDateTime(*first, PQ640_DateTime{26, 12, 7, 0, 0, 0}));
+  EXPECT_TRUE(SameDateTime(*last, PQ640_DateTime{26, 12, 7, 23, 59, 59}));
+  EXPECT_FALSE(ParseDay("26-12-07", false));
+}
+
+TEST(FormatDateTime, IsoFormThatParsesBack) {
   const PQ640_DateTime value{5, 1, 2, 3, 4, 9};
-  EXPECT_EQ(FormatDateTime(value), "05-01-02 03:04:09");
+  EXPECT_EQ(FormatDateTime(value), "2005-01-02 03:04:09");
   const auto parsed = ParseDateTime(FormatDateTime(value));
   ASSERT_TRUE(parsed);
   EXPECT_TRUE(SameDateTime(*parsed, value));
+  // A record's time that is no real date still round-trips byte for byte.
+  const PQ640_DateTime odd{200, 13, 0, 25, 61, 99};
+  const auto odd_back = ParseDateTime(FormatDateTime(odd));
+  ASSERT_TRUE(odd_back);
+  EXPECT_TRUE(SameDateTime(*odd_back, odd));
+}
+
+TEST(ParseHex, PairsOfDigitsWithOptionalSpaces) {
+  EXPECT_EQ(ParseHex("00ff A0 1b"), (std::vector<std::uint8_t>{0x00, 0xFF, 0xA0, 0x1B}));
+  EXPECT_FALSE(ParseHex("0"));
+  EXPECT_FALSE(ParseHex("0g"));
+  EXPECT_FALSE(ParseHex("0 0"));
 }
 
 std::tm BrokenDown(int year, int month, int day, int hour, int minute, int second) {

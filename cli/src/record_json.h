@@ -1,0 +1,39 @@
+// The JSON forms of enrolment and log records, shared by the record output,
+// the input files of `users add`, `admins add`, `logs ... add`, and backups.
+// Binary fields (templates, codes, info bytes) are base64. Log records are
+// split into the fields of the layout the simulator documents; together the
+// fields cover all sixteen bytes, so any record survives a round trip.
+#pragma once
+
+#include <pq640/pq640.h>
+
+#include <nlohmann/json.hpp>
+#include <stdexcept>
+#include <string>
+
+namespace pq640admin {
+
+using Json = nlohmann::ordered_json;
+
+// What is wrong with a record read from JSON, naming the field.
+class RecordError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+Json UserToJson(const PQ640_UserData& user);
+Json AdminToJson(const PQ640_AdminData& admin);
+Json IoRecordToJson(const PQ640_IORecord& record);
+Json AdminRecordToJson(const PQ640_AdminRecord& record);
+
+// Each checks what the terminal would otherwise refuse (counts, lengths,
+// levels, a real date) and throws RecordError. Missing info is all zeros.
+PQ640_UserData UserFromJson(const Json& json);
+PQ640_AdminData AdminFromJson(const Json& json);
+PQ640_IORecord IoRecordFromJson(const Json& json);
+PQ640_AdminRecord AdminRecordFromJson(const Json& json);
+
+// A file of records holds one record object or an array of them.
+Json RecordArray(const Json& document);
+
+}  // namespace pq640admin

@@ -1,0 +1,169 @@
+// The tool's JSON forms of records and backups, base64, queries, CSV and the
+// progress line: the pure helpers, without a terminal.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <sstream>
+
+#include "backup_document.h"
+#include "base64.h"
+#include "log_query.h"
+#include "progress_bar.h"
+#include "record_json.h"
+#include "record_output.h"
+
+namespace pq640admin {
+namespace {
+
+std::vector<std::uint8_t> Bytes(std::string_view text) { return {text.begin(), text.end()}; }
+
+TEST(Base64, KnownVectorsBothWays) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"", ""}, {"f", "Zg=="}, {"fo", "Zm8="}, {"foo", "Zm9v"}, {"foobar", "Zm9vYmFy"}};
+  for (const auto& [plain, encoded] : cases) {
+    EXPECT_EQ(EncodeBase64(Bytes(plain)), encoded);
+    EXPECT_EQ(DecodeBase64(encoded), Bytes(plain)) << encoded;
+  }
+  std::vector<std::uint8_t> all(256);
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<std::uint8_t>(i);
+  EXPECT_EQ(DecodeBase64(EncodeBase64(all)), all);
+}
+
+TEST(Base64, RefusesWhatIsNotPaddedBase64) {
+  for (const char* text : {"Zg", "Zg=", "Z===", "Zm9v YmFy", "Zm9*", "Zg=a", "=Zg="}) {
+    EXPECT_FALSE(DecodeBase64(text)) << text;
+  }
+}
+
+PQ640_UserData SampleUser() {
+  PQ640_UserData user{};
+  user.id = 4000000000u;
+  user.template_count = 2;
+  for (int t = 0; t < 2; ++t) {
+    for (int i = 0; i < PQ640_TEMPLATE_SIZE; ++i) user.templates[t][i] = static_cast<std::uint8_t>(i * 7 + t);
+  }
+  user.code_length = 6;
+  std::memcpy(user.code, "123456", 6);
+  for (int i = 0; i < 10; ++i) user.info[i] = static_cast<std::uint8_t>(0xF0 + i);
+  return user;
+}
+
+TEST(RecordJson, UserRoundTripKeepsEveryByteInUse) {
+  const PQ640_UserData user = SampleUser();
+  const Json json = UserToJson(user);
+  EXPECT_EQ(json["templates"].size(), 2u);
+  EXPECT_EQ(json["code"], "MTIzNDU2");
+  const PQ640_UserData back = UserFromJson(json);
+  EXPECT_EQ(std::memcmp(&back, &user, sizeof user), 0);
+}
+
+TEST(RecordJson, RefusesRecordsTheTerminalWouldRefuse) {
+  Json json = UserToJson(SampleUser());
+  json["code"] = EncodeBase64(Bytes("123"));
+  EXPECT_THROW(UserFromJson(json), RecordError);
+  json = UserToJson(SampleUser());
+  json["templates"].push_back(json["templates"][0]);
+  EXPECT_THROW(UserFromJson(json), RecordError);
+  json = UserToJson(SampleUser());
+  json["templates"][0] = EncodeBase64(Bytes("short"));
+  EXPECT_THROW(UserFromJson(json), RecordError);
+  json = UserToJson(SampleUser());
+  json["id"] = -1;
+  EXPECT_THROW(UserFromJson(json), RecordError);
+  PQ640_AdminData admin{};
+  Json admin_json = AdminToJson(admin);
+  admin_json["level"] = 3;
+  EXPECT_THROW(AdminFromJson(admin_json), RecordError);
+}
+
+TEST(RecordJson, LogRecordsCoverAllSixteenBytes) {
+  PQ640_IORecord io{};
+  io.time = PQ640_DateTime{26, 12, 7, 8, 30, 0};
+  for (int i = 0; i < 10; ++i) io.data[i] = static_cast<std::uint8_t>(0x81 + i);
+  EXPECT_EQ(std::memcmp(&io, &static_cast<const PQ640_IORecord&>(IoRecordFromJson(IoRecordToJson(io))), 16), 0);
+  EXPECT_EQ(IoRecordToJson(io)["user"], 0x84838281u);
+  PQ640_AdminRecord admin{};
+  for (int i = 0; i < 16; ++i) admin.bytes[i] = static_cast<std::uint8_t>(0xE0 + i);  // no real date
+  const PQ640_AdminRecord back = AdminRecordFromJson(AdminRecordToJson(admin));
+  EXPECT_EQ(std::memcmp(&back, &admin, sizeof admin), 0);
+  Json bad_time = IoRecordToJson(io);
+  bad_time["time"] = "2026-02-30 00:00:00";
+  EXPECT_THROW(IoRecordFromJson(bad_time), RecordError);
+}
+
+TEST(LogQuery, KindFollowsTheFilterAndOpenEndsReachTheClocksLimits) {
+  EXPECT_EQ(BuildQuery(LogFilter{}).bytes[0], 0);
+  const PQ640_RecordQuery user = BuildQuery({std::nullopt, std::nullopt, 0x01020304u});
+  EXPECT_EQ(user.bytes[0], 2);
+  EXPECT_EQ(user.bytes[13], 0x04);
+  EXPECT_EQ(user.bytes[16], 0x01);
+  const PQ640_RecordQuery range = BuildQuery({PQ640_DateTime{26, 12, 7, 0, 0, 0}, std::nullopt, std::nullopt});
+  EXPECT_EQ(range.bytes[0], 1);
+  EXPECT_EQ(range.bytes[1], 26);
+  EXPECT_EQ(range.bytes[7], 99);   // to: the last year
+  EXPECT_EQ(range.bytes[12], 59);
+  const PQ640_RecordQuery both = BuildQuery({std::nullopt, PQ640_DateTime{26, 1, 1, 0, 0, 0}, 7u});
+  EXPECT_EQ(both.bytes[0], 3);
+  EXPECT_EQ(both.bytes[2], 1);     // from: 1 January 2000
+  EXPECT_EQ(both.bytes[17], 0);
+}
+
+TEST(LogQuery, BoundsMustBeRealTimesAndRawQueriesEighteenBytes) {
+  EXPECT_FALSE(ParseTimeBound("2026-02-30", false));
+  EXPECT_FALSE(ParseTimeBound("2026-12-07 24:00:00", false));
+  ASSERT_TRUE(ParseTimeBound("26-12-07 08:00:00", true));
+  EXPECT_TRUE(ParseQueryHex(std::string(36, 'a')));
+  EXPECT_FALSE(ParseQueryHex(std::string(34, 'a')));
+  EXPECT_TRUE(TimeBefore(PQ640_DateTime{25, 12, 31, 23, 59, 59}, PQ640_DateTime{26, 1, 1, 0, 0, 0}));
+}
+
+TEST(BackupDocument, RoundTripAndFormatCheck) {
+  Backup backup;
+  backup.clock = PQ640_DateTime{26, 12, 8, 9, 0, 0};
+  backup.settings.bytes[32] = 5;
+  backup.users.push_back(SampleUser());
+  backup.admins.push_back(PQ640_AdminData{});
+  backup.io_records.push_back(PQ640_IORecord{PQ640_DateTime{26, 1, 1, 0, 0, 0}, {}});
+  const Json json = BackupToJson(backup);
+  for (const char* key : {"format", "users", "admins", "settings", "clock", "io_records", "admin_records"}) {
+    EXPECT_TRUE(json.contains(key)) << key;
+  }
+  const Backup back = BackupFromJson(json);
+  EXPECT_EQ(BackupToJson(back), json);
+  Json other = json;
+  other["format"] = kBackupFormat + 1;
+  EXPECT_THROW(BackupFromJson(other), RecordError);
+  other = json;
+  other["users"][0]["code"] = "!";
+  try {
+    BackupFromJson(other);
+    ADD_FAILURE() << "a bad code was accepted";
+  } catch (const RecordError& error) {
+    EXPECT_EQ(std::string(error.what()).rfind("users[0]: ", 0), 0u) << error.what();
+  }
+}
+
+TEST(RecordOutput, CsvHasAHeaderAndQuotesWhereNeeded) {
+  Json rows = Json::array();
+  rows.push_back(Json{{"a", "x,y"}, {"b", 1}});
+  rows.push_back(Json{{"a", "say \"hi\""}, {"b", 22}});
+  std::ostringstream csv;
+  PrintRecords(csv, {"a", "b"}, rows, OutputFormat::kCsv);
+  EXPECT_EQ(csv.str(), "a,b\n\"x,y\",1\n\"say \"\"hi\"\"\",22\n");
+  std::ostringstream table;
+  PrintRecords(table, {"a", "b"}, rows, OutputFormat::kTable);
+  EXPECT_EQ(table.str(), "a         b\nx,y       1\nsay \"hi\"  22\n");
+  std::ostringstream empty;
+  PrintRecords(empty, {"a", "b"}, Json::array(), OutputFormat::kCsv);
+  EXPECT_EQ(empty.str(), "a,b\n");
+}
+
+TEST(ProgressLine, FillsInProportion) {
+  EXPECT_EQ(ProgressLine("x", 0, 4, 8), "x [........] 0%");
+  EXPECT_EQ(ProgressLine("x", 1, 4, 8), "x [##......] 25%");
+  EXPECT_EQ(ProgressLine("x", 4, 4, 8), "x [########] 100%");
+  EXPECT_EQ(ProgressLine("x", 0, 0, 4), "x [####] 100%");
+}
+
+}  // namespace
+}  // namespace pq640admin
