@@ -17,27 +17,27 @@ std::optional<PairedResult> RunPaired(const Side& a, const Side& b, int runs, st
   if (!warm_up || !b(error)) return std::nullopt;
   std::vector<double> times_a;
   std::vector<double> times_b;
+  std::vector<double> cpu_a;
+  std::vector<double> cpu_b;
   PairedResult result;
   result.max_allocations = warm_up->allocations;
   for (int run = 0; run < runs; ++run) {
-    std::optional<Sample> sample_a;
-    std::optional<Sample> sample_b;
-    if (run % 2 == 0) {
-      sample_a = a(error);
-      if (sample_a) sample_b = b(error);
-    } else {
-      sample_b = b(error);
-      if (sample_b) sample_a = a(error);
-    }
+    // Always a then b: each side then follows the other, and never itself.
+    const std::optional<Sample> sample_a = a(error);
+    const std::optional<Sample> sample_b = sample_a ? b(error) : std::nullopt;
     if (!sample_a || !sample_b) return std::nullopt;
     times_a.push_back(sample_a->seconds);
     times_b.push_back(sample_b->seconds);
+    cpu_a.push_back(sample_a->cpu_seconds);
+    cpu_b.push_back(sample_b->cpu_seconds);
     result.ratios.push_back(sample_a->seconds / sample_b->seconds);
     result.max_allocations = std::max(result.max_allocations, sample_a->allocations);
   }
   result.median_a = Median(times_a);
   result.median_b = Median(times_b);
   result.median_ratio = Median(result.ratios);
+  result.median_cpu_a = Median(cpu_a);
+  result.median_cpu_b = Median(cpu_b);
   return result;
 }
 

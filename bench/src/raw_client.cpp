@@ -7,7 +7,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 
 namespace pq640bench {
 namespace {
@@ -55,16 +54,16 @@ bool ReceiveExactly(int fd, std::span<std::uint8_t> out) {
 
 }  // namespace
 
-std::optional<double> RawExchange(const std::string& address, std::uint16_t port,
+std::optional<Elapsed> RawExchange(const std::string& address, std::uint16_t port,
                                   const Bytes& request, std::span<std::uint8_t> response) {
-  const auto start = std::chrono::steady_clock::now();
+  const Stopwatch stopwatch;
   const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd < 0) return std::nullopt;
   const bool ok = Connect(fd, address, port) && SendAll(fd, request) && ReceiveExactly(fd, response);
-  const auto end = std::chrono::steady_clock::now();
+  const Elapsed elapsed = stopwatch.Read();
   close(fd);
   if (!ok) return std::nullopt;
-  return std::chrono::duration<double>(end - start).count();
+  return elapsed;
 }
 
 }  // namespace pq640bench

@@ -4,6 +4,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,8 @@ namespace {
 // the benchmark.
 constexpr int kRequestWaitMs = 5000;
 constexpr int kStopCheckMs = 50;
+// Bounds each send of the answer, for a client that stops reading.
+constexpr timeval kSendWait{5, 0};
 
 bool WaitReadable(int fd, int timeout_ms) {
   pollfd entry{fd, POLLIN, 0};
@@ -78,6 +81,7 @@ void ReplayServer::Run() {
     if (!WaitReadable(listener_, kStopCheckMs)) continue;
     const int connection = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
     if (connection < 0) continue;
+    setsockopt(connection, SOL_SOCKET, SO_SNDTIMEO, &kSendWait, sizeof kSendWait);
     Answer(connection);
     close(connection);
   }

@@ -75,7 +75,7 @@ std::function<bool(std::string*)> IoRecordsCheck(const DataSet& data, const Outp
 
 Scenario CheckLink() {
   Scenario s;
-  s.name = "CheckLink, first command after OpenPort";
+  s.name = kCheckLinkName;
   s.target = Target::kPerCommand;
   s.exchange = {RequestFrame(kCheckLink, {}), ResponseFrame(kResultOk, {})};
   s.reset_output = [] {};

@@ -20,6 +20,8 @@ enum class Target {
   kRawSender,   // within 5 % of a raw sender of the same request
 };
 
+inline constexpr const char* kCheckLinkName = "CheckLink, first command after OpenPort";
+
 struct Scenario {
   std::string name;
   Target target = Target::kRawReader;

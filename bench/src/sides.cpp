@@ -1,9 +1,9 @@
 #include "sides.h"
 
-#include <chrono>
 
 #include "allocation_counter.h"
 #include "raw_client.h"
+#include "stopwatch.h"
 
 namespace pq640bench {
 
@@ -21,10 +21,10 @@ Side LibrarySide(const std::string& address, const Scenario& scenario) {
     PQ640_ResultCode code = PQ640_OK;
     {
       const CountedAllocations counted;
-      const auto start = std::chrono::steady_clock::now();
+      const Stopwatch stopwatch;
       code = scenario.call();
-      sample.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      sample.allocations = counted.Count();
+      const Elapsed elapsed = stopwatch.Read();
+      sample = {elapsed.wall_seconds, elapsed.cpu_seconds, counted.Count()};
     }
     PQ640_ClosePort();
     if (code != PQ640_OK) {
@@ -43,13 +43,13 @@ Side LibrarySide(const std::string& address, const Scenario& scenario) {
 Side RawSide(const std::string& address, const Scenario& scenario, Bytes& buffer) {
   return [address, &scenario, &buffer](std::string* error) -> std::optional<Sample> {
     buffer.assign(scenario.exchange.response.size(), 0);
-    const std::optional<double> seconds =
+    const std::optional<Elapsed> elapsed =
         RawExchange(address, kTerminalPort, scenario.exchange.request, buffer);
-    if (!seconds || buffer != scenario.exchange.response) {
+    if (!elapsed || buffer != scenario.exchange.response) {
       *error = scenario.name + ": raw exchange with " + address + " failed";
       return std::nullopt;
     }
-    return Sample{*seconds, 0};
+    return Sample{elapsed->wall_seconds, elapsed->cpu_seconds, 0};
   };
 }
 
