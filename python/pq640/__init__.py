@@ -1,0 +1,27 @@
+"""pq640 — the enrolment and attendance terminal from Python.
+
+A safe layer over the pq640 shared library: one :class:`Terminal` per
+process, records as validated dataclasses, result codes as exceptions.
+
+>>> import pq640
+>>> with pq640.Terminal.tcp("127.0.0.1") as terminal:
+...     terminal.check_link()
+...     for user in terminal.users.all():
+...         print(user.id, len(user.templates))
+
+The shared library is found through ``PQ640_LIBRARY`` when set, then as a
+copy installed beside this package, then on the system's library path.
+"""
+from .errors import (ArgumentError, Error, LibraryError, LinkError, ProtocolError, StateError,
+                     TerminalError, result_text)
+from .records import (ANY_IN_OUT_STATE, MAX_BATCH, Admin, AdminRecord, IORecord, Query, User,
+                      broken_system_data_rule)
+from .terminal import Enrolments, Progress, Terminal
+
+__version__ = "1.0.0"
+
+__all__ = [
+    "ANY_IN_OUT_STATE", "MAX_BATCH", "Admin", "AdminRecord", "ArgumentError", "Enrolments",
+    "Error", "IORecord", "LibraryError", "LinkError", "Progress", "ProtocolError", "Query",
+    "StateError", "Terminal", "TerminalError", "User", "broken_system_data_rule", "result_text",
+]

@@ -1,0 +1,426 @@
+"""The terminal's records as Python values, and their fixed byte layouts.
+
+User and administrator records travel in 988-byte slots, log records in 16
+bytes, log queries in 18, the clock in 6 and the settings block in 256: the
+layouts of the C header. Every record validates on construction, so a value
+the terminal cannot hold is refused before anything is sent, with the result
+code the library itself would give (243 out of range, -104 invalid).
+
+The ten bytes after an IO record's time stamp, the administrator log records
+and the log query are defined by the terminal; the helpers here decode and
+build them in the layout the simulator documents (integers little-endian).
+"""
+from __future__ import annotations
+
+import datetime as _dt
+import struct
+from dataclasses import dataclass, field
+from typing import Any, Optional, Sequence, Tuple, Union
+
+from .errors import INVALID_ARGUMENT, OUT_OF_RANGE, argument_error
+
+TEMPLATE_SIZE = 480
+MAX_TEMPLATES = 2
+MAX_CODE_LENGTH = 10
+RECORD_SLOT_SIZE = 988
+SYSTEM_DATA_SIZE = 256
+LOG_RECORD_SIZE = 16
+QUERY_SIZE = 18
+MAX_BATCH = 1000
+ANY_IN_OUT_STATE = 0xFF
+
+BytesLike = Union[bytes, bytearray, memoryview]
+
+
+# ---- Argument checks -------------------------------------------------------
+
+def check_int(name: str, value: Any, low: int, high: int, code: int = OUT_OF_RANGE) -> int:
+    """``value`` as an int within low..high, or ArgumentError. Booleans and
+    floats are refused: ctypes would pass them on as something else."""
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise argument_error(code, f"{name} must be an int, got {type(value).__name__}")
+    if not low <= value <= high:
+        raise argument_error(code, f"{name} must be {low}..{high}, got {value}")
+    return value
+
+
+def check_bytes(name: str, value: Any, sizes: Sequence[int], code: int = OUT_OF_RANGE) -> bytes:
+    """``value`` as bytes of one of the allowed sizes. A ``str`` is refused:
+    its encoding would be a guess."""
+    if not isinstance(value, (bytes, bytearray, memoryview)):
+        raise argument_error(code, f"{name} must be bytes, got {type(value).__name__}")
+    data = bytes(value)
+    if len(data) not in sizes:
+        wanted = " or ".join(str(s) for s in sizes) if len(sizes) < 4 else (
+            f"{min(sizes)}..{max(sizes)}")
+        raise argument_error(code, f"{name} must be {wanted} bytes long, got {len(data)}")
+    return data
+
+
+def _code_bytes(value: Any) -> bytes:
+    # The code is what a person types on the keypad: digits as text are fine.
+    if isinstance(value, str):
+        if not value.isascii():
+            raise argument_error(OUT_OF_RANGE, "code must be ASCII, got a non-ASCII str")
+        value = value.encode("ascii")
+    return check_bytes("code", value, (0,) + tuple(range(4, MAX_CODE_LENGTH + 1)))
+
+
+# ---- Clock -----------------------------------------------------------------
+
+def is_valid_date_time(raw: BytesLike) -> bool:
+    """True when six clock bytes are a real date and time, 2000..2099 (the
+    rule the library applies)."""
+    year, month, day, hour, minute, second = bytes(raw)
+    if hour > 23 or minute > 59 or second > 59 or year > 99 or not 1 <= month <= 12 or day < 1:
+        return False
+    if month in (4, 6, 9, 11):
+        days = 30
+    elif month == 2:
+        days = 29 if year % 4 == 0 else 28
+    else:
+        days = 31
+    return day <= days
+
+
+def date_time_bytes(value: Any, name: str = "time") -> bytes:
+    """The six clock bytes (YY MM DD hh mm ss) of a datetime in 2000..2099.
+
+    Seconds' fractions are dropped; an aware datetime is first converted to
+    the host's local time, the terminal's clock having no zone."""
+    if not isinstance(value, _dt.datetime):
+        raise argument_error(INVALID_ARGUMENT,
+                             f"{name} must be a datetime, got {type(value).__name__}")
+    if value.tzinfo is not None:
+        value = value.astimezone().replace(tzinfo=None)
+    if not 2000 <= value.year <= 2099:
+        raise argument_error(INVALID_ARGUMENT, f"{name} must lie in 2000..2099, got {value}")
+    return bytes((value.year - 2000, value.month, value.day, value.hour, value.minute,
+                  value.second))
+
+
+def date_time_from_bytes(raw: BytesLike) -> _dt.datetime:
+    """The datetime of six clock bytes; ValueError when they are no real date."""
+    data = bytes(raw)
+    if len(data) != 6 or not is_valid_date_time(data):
+        raise ValueError(f"not a valid date and time: {data.hex(' ')}")
+    return _dt.datetime(2000 + data[0], data[1], data[2], data[3], data[4], data[5])
+
+
+# ---- Settings block --------------------------------------------------------
+
+# (offset, width, limit offset or None, low, high): the field at offset lies in
+# low..high, high being the 4-byte field at the limit offset when one is given.
+# The order is the library's, so the first broken rule is the one it sees.
+SYSTEM_DATA_RULES: Tuple[Tuple[int, int, Optional[int], int, int], ...] = (
+    (0, 1, None, 0, 30), (1, 1, None, 0, 1), (2, 1, None, 0, 2), (4, 2, None, 0, 99),
+    (32, 4, None, 1, 10), (36, 4, 32, 0, 0), (68, 4, 32, 0, 0), (40, 4, None, 0, 1000),
+    (44, 4, 40, 0, 0), (64, 4, None, 0, 1000), (48, 4, None, 0, 1000), (52, 4, 48, 0, 0),
+    (56, 4, None, 0, 50000), (60, 4, 56, 0, 0))
+
+
+def _field(block: bytes, offset: int, width: int) -> int:
+    return int.from_bytes(block[offset:offset + width], "little")
+
+
+def broken_system_data_rule(block: BytesLike) -> Optional[str]:
+    """Words for the first range rule a 256-byte settings block breaks, or
+    None when it keeps them all (the terminal refuses such a block, and the
+    library will not send it)."""
+    data = check_bytes("settings block", block, (SYSTEM_DATA_SIZE,))
+    for offset, width, limit, low, high in SYSTEM_DATA_RULES:
+        if limit is not None:
+            high = _field(data, limit, 4)
+        value = _field(data, offset, width)
+        if not low <= value <= high:
+            bound = f" (the field at offset {limit})" if limit is not None else ""
+            return (f"the {width}-byte field at offset {offset} is {value}, "
+                    f"outside {low}..{high}{bound}")
+    return None
+
+
+# ---- Enrolment records -----------------------------------------------------
+
+def _templates(value: Any) -> Tuple[bytes, ...]:
+    if isinstance(value, (bytes, bytearray, memoryview, str)):
+        raise argument_error(OUT_OF_RANGE, "templates must be a sequence of 480-byte templates, "
+                             "not one bytes value")
+    items = tuple(value)
+    if len(items) > MAX_TEMPLATES:
+        raise argument_error(OUT_OF_RANGE, f"at most {MAX_TEMPLATES} templates, got {len(items)}")
+    return tuple(check_bytes(f"template {i}", t, (TEMPLATE_SIZE,)) for i, t in enumerate(items))
+
+
+def _info(value: Any, size: int) -> bytes:
+    data = check_bytes("info", value, tuple(range(size + 1)))
+    return data.ljust(size, b"\0")
+
+
+def _pack_body(out: bytearray, offset: int, templates: Tuple[bytes, ...], code: bytes,
+               info: bytes, reserved: bytes) -> None:
+    out[offset] = len(templates)
+    for i, template in enumerate(templates):
+        start = offset + 1 + i * TEMPLATE_SIZE
+        out[start:start + TEMPLATE_SIZE] = template
+    code_at = offset + 1 + MAX_TEMPLATES * TEMPLATE_SIZE
+    out[code_at] = len(code)
+    out[code_at + 1:code_at + 1 + len(code)] = code
+    info_at = code_at + 1 + MAX_CODE_LENGTH
+    out[info_at:info_at + len(info)] = info
+    out[RECORD_SLOT_SIZE - 2:] = reserved
+
+
+def _unpack_body(slot: bytes, offset: int, info_size: int) -> dict:
+    count = slot[offset]
+    code_at = offset + 1 + MAX_TEMPLATES * TEMPLATE_SIZE
+    code_length = slot[code_at]
+    if count > MAX_TEMPLATES or code_length > MAX_CODE_LENGTH:
+        raise argument_error(INVALID_ARGUMENT, f"slot holds template count {count} and code "
+                             f"length {code_length}")
+    info_at = code_at + 1 + MAX_CODE_LENGTH
+    return dict(
+        templates=tuple(slot[offset + 1 + i * TEMPLATE_SIZE:offset + 1 + (i + 1) * TEMPLATE_SIZE]
+                        for i in range(count)),
+        code=slot[code_at + 1:code_at + 1 + code_length],
+        info=slot[info_at:info_at + info_size],
+        reserved=slot[RECORD_SLOT_SIZE - 2:])
+
+
+def _slot(value: Any) -> bytes:
+    return check_bytes("slot", value, (RECORD_SLOT_SIZE,), INVALID_ARGUMENT)
+
+
+@dataclass(frozen=True)
+class User:
+    """An enrolled user.
+
+    ``id``: 0..2**32-1. ``templates``: up to two matching templates of 480
+    bytes each. ``code``: the keypad code, empty or 4..10 bytes (a ``str`` of
+    ASCII digits is taken as its bytes). ``info``: up to ten bytes, padded
+    with zeros to ten. ``reserved``: the slot's last two bytes.
+    """
+
+    id: int
+    templates: Tuple[bytes, ...] = ()
+    code: bytes = b""
+    info: bytes = bytes(10)
+    reserved: bytes = field(default=bytes(2), repr=False)
+
+    INFO_SIZE = 10
+
+    def __post_init__(self) -> None:
+        set_ = object.__setattr__
+        set_(self, "id", check_int("user ID", self.id, 0, 0xFFFFFFFF))
+        set_(self, "templates", _templates(self.templates))
+        set_(self, "code", _code_bytes(self.code))
+        set_(self, "info", _info(self.info, self.INFO_SIZE))
+        set_(self, "reserved", check_bytes("reserved", self.reserved, (2,)))
+
+    def to_slot(self) -> bytes:
+        """The record's 988-byte slot (unused template and code bytes zero)."""
+        out = bytearray(RECORD_SLOT_SIZE)
+        struct.pack_into("<I", out, 0, self.id)
+        _pack_body(out, 4, self.templates, self.code, self.info, self.reserved)
+        return bytes(out)
+
+    @classmethod
+    def from_slot(cls, slot: BytesLike) -> "User":
+        """The record in a 988-byte slot (bytes beyond the counts in use are
+        ignored)."""
+        data = _slot(slot)
+        return cls(id=struct.unpack_from("<I", data, 0)[0], **_unpack_body(data, 4, cls.INFO_SIZE))
+
+
+@dataclass(frozen=True)
+class Admin:
+    """An enrolled administrator: as :class:`User`, with a ``level`` 0..2 and
+    nine bytes of ``info``."""
+
+    id: int
+    level: int = 0
+    templates: Tuple[bytes, ...] = ()
+    code: bytes = b""
+    info: bytes = bytes(9)
+    reserved: bytes = field(default=bytes(2), repr=False)
+
+    INFO_SIZE = 9
+
+    def __post_init__(self) -> None:
+        set_ = object.__setattr__
+        set_(self, "id", check_int("administrator ID", self.id, 0, 0xFFFFFFFF))
+        set_(self, "level", check_int("level", self.level, 0, 2))
+        set_(self, "templates", _templates(self.templates))
+        set_(self, "code", _code_bytes(self.code))
+        set_(self, "info", _info(self.info, self.INFO_SIZE))
+        set_(self, "reserved", check_bytes("reserved", self.reserved, (2,)))
+
+    def to_slot(self) -> bytes:
+        """The record's 988-byte slot (unused template and code bytes zero)."""
+        out = bytearray(RECORD_SLOT_SIZE)
+        struct.pack_into("<IB", out, 0, self.id, self.level)
+        _pack_body(out, 5, self.templates, self.code, self.info, self.reserved)
+        return bytes(out)
+
+    @classmethod
+    def from_slot(cls, slot: BytesLike) -> "Admin":
+        """The record in a 988-byte slot."""
+        data = _slot(slot)
+        record_id, level = struct.unpack_from("<IB", data, 0)
+        return cls(id=record_id, level=level, **_unpack_body(data, 5, cls.INFO_SIZE))
+
+
+# ---- Event logs ------------------------------------------------------------
+
+@dataclass(frozen=True)
+class IORecord:
+    """An IO log record: a time stamp and ten bytes the terminal defines.
+
+    In the layout the simulator documents those ten bytes are the user ID
+    (4), the verification method (1), the in/out state (1) and a work code
+    (4); :meth:`make` builds them and the properties read them.
+    """
+
+    time: _dt.datetime
+    data: bytes = bytes(10)
+
+    def __post_init__(self) -> None:
+        date_time_bytes(self.time, "IO record time")
+        if self.time.tzinfo is not None or self.time.microsecond:
+            object.__setattr__(self, "time", date_time_from_bytes(date_time_bytes(self.time)))
+        object.__setattr__(self, "data", check_bytes("IO record data", self.data, (10,)))
+
+    @classmethod
+    def make(cls, time: _dt.datetime, user_id: int, verification: int = 0,
+             in_out_state: int = 0, work_code: int = 0) -> "IORecord":
+        """A record in the simulator's layout."""
+        return cls(time, struct.pack(
+            "<IBBI", check_int("user ID", user_id, 0, 0xFFFFFFFF),
+            check_int("verification", verification, 0, 255),
+            check_int("in/out state", in_out_state, 0, 255),
+            check_int("work code", work_code, 0, 0xFFFFFFFF)))
+
+    @property
+    def user_id(self) -> int:
+        return struct.unpack_from("<I", self.data, 0)[0]
+
+    @property
+    def verification(self) -> int:
+        return self.data[4]
+
+    @property
+    def in_out_state(self) -> int:
+        return self.data[5]
+
+    @property
+    def work_code(self) -> int:
+        return struct.unpack_from("<I", self.data, 6)[0]
+
+    def to_bytes(self) -> bytes:
+        """The 16 bytes of the record."""
+        return date_time_bytes(self.time) + self.data
+
+    @classmethod
+    def from_bytes(cls, raw: BytesLike) -> "IORecord":
+        """The record of 16 bytes; ArgumentError when its time is no real date."""
+        data = check_bytes("IO record", raw, (LOG_RECORD_SIZE,), INVALID_ARGUMENT)
+        if not is_valid_date_time(data[:6]):
+            raise argument_error(INVALID_ARGUMENT,
+                                 f"IO record time is not a valid date: {data[:6].hex(' ')}")
+        return cls(date_time_from_bytes(data[:6]), data[6:])
+
+
+@dataclass(frozen=True)
+class AdminRecord:
+    """An administrator log record: 16 bytes the terminal defines, passed
+    through unchecked. In the simulator's layout: time stamp (6),
+    administrator ID (4), operation (1), target user ID (4), reserved (1);
+    :meth:`make` builds that and the properties read it."""
+
+    raw: bytes
+
+    def __post_init__(self) -> None:
+        object.__setattr__(self, "raw", check_bytes("administrator record", self.raw,
+                                                    (LOG_RECORD_SIZE,)))
+
+    @classmethod
+    def make(cls, time: _dt.datetime, admin_id: int, operation: int = 0,
+             target_user_id: int = 0) -> "AdminRecord":
+        """A record in the simulator's layout."""
+        return cls(date_time_bytes(time) + struct.pack(
+            "<IBIx", check_int("administrator ID", admin_id, 0, 0xFFFFFFFF),
+            check_int("operation", operation, 0, 255),
+            check_int("target user ID", target_user_id, 0, 0xFFFFFFFF)))
+
+    @property
+    def time(self) -> _dt.datetime:
+        """The time stamp; ValueError when the bytes are no real date."""
+        return date_time_from_bytes(self.raw[:6])
+
+    @property
+    def admin_id(self) -> int:
+        return struct.unpack_from("<I", self.raw, 6)[0]
+
+    @property
+    def operation(self) -> int:
+        return self.raw[10]
+
+    @property
+    def target_user_id(self) -> int:
+        return struct.unpack_from("<I", self.raw, 11)[0]
+
+    def to_bytes(self) -> bytes:
+        return self.raw
+
+    @classmethod
+    def from_bytes(cls, raw: BytesLike) -> "AdminRecord":
+        return cls(bytes(raw))
+
+
+@dataclass(frozen=True)
+class Query:
+    """The 18-byte log query. The terminal interprets it; build it with
+    :meth:`all`, :meth:`between` or :meth:`user` in the simulator's layout
+    (kind, from, to, user ID, reserved), or give the raw bytes for a terminal
+    that defines them differently: ``Query(raw)``."""
+
+    raw: bytes = bytes(QUERY_SIZE)
+
+    ALL = 0
+    TIME_RANGE = 1
+    ONE_USER = 2
+    ONE_USER_IN_TIME_RANGE = 3
+
+    def __post_init__(self) -> None:
+        object.__setattr__(self, "raw", check_bytes("query", self.raw, (QUERY_SIZE,)))
+
+    @classmethod
+    def _build(cls, kind: int, start: Optional[_dt.datetime], end: Optional[_dt.datetime],
+               user_id: int) -> "Query":
+        times = (date_time_bytes(start, "start") + date_time_bytes(end, "end")
+                 if start is not None and end is not None else bytes(12))
+        return cls(bytes((kind,)) + times
+                   + struct.pack("<Ix", check_int("user ID", user_id, 0, 0xFFFFFFFF)))
+
+    @classmethod
+    def all(cls) -> "Query":
+        """Every record."""
+        return cls._build(cls.ALL, None, None, 0)
+
+    @classmethod
+    def between(cls, start: _dt.datetime, end: _dt.datetime) -> "Query":
+        """Records from ``start`` to ``end``, both included."""
+        return cls._build(cls.TIME_RANGE, start, end, 0)
+
+    @classmethod
+    def user(cls, user_id: int, start: Optional[_dt.datetime] = None,
+             end: Optional[_dt.datetime] = None) -> "Query":
+        """Records of one user (administrator, in the administrator log),
+        optionally from ``start`` to ``end`` (give both or neither)."""
+        if (start is None) != (end is None):
+            raise argument_error(INVALID_ARGUMENT, "give both start and end, or neither")
+        kind = cls.ONE_USER if start is None else cls.ONE_USER_IN_TIME_RANGE
+        return cls._build(kind, start, end, user_id)
+
+    @property
+    def kind(self) -> int:
+        return self.raw[0]
