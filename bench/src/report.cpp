@@ -13,7 +13,7 @@ std::string Milliseconds(double seconds) {
 
 std::string Ratio(double ratio) {
   char text[32];
-  std::snprintf(text, sizeof text, "%.2f×", ratio);
+  std::snprintf(text, sizeof text, "%.3f×", ratio);
   return text;
 }
 
