@@ -270,3 +270,17 @@ def test_a_missing_library_is_reported_with_where_it_looked(tmp_path) -> None:
     assert result.returncode == 0, result.stderr
     assert str(missing) in result.stdout and "PQ640_LIBRARY" in result.stdout
     assert LIBRARY.exists()
+
+
+def test_example_pulls_a_day_of_io_records_to_csv(simulators) -> None:
+    sim = simulators("tcp", "--clock", CLOCK, "--users", "2", "--io-records", "60")
+    script = PYTHON_DIR / "examples/io_records_to_csv.py"
+    env = dict(os.environ, PYTHONPATH=str(PYTHON_DIR))
+    result = subprocess.run([sys.executable, str(script), "--tcp", sim.address, "--date",
+                             "2026-03-14"], env=env, capture_output=True, text=True, timeout=60)
+    assert result.returncode == 0, result.stderr
+    # Two records a day over the 30 days before the clock's date, one per user.
+    assert result.stdout.splitlines() == [
+        "time,user_id,verification,in_out_state,work_code",
+        "2026-03-14 00:00:00,1,1,1,2", "2026-03-14 12:00:00,2,2,1,3"]
+    assert sim.transactions() == ["GetIORecordNum", "GetIORecord"]
