@@ -15,12 +15,13 @@ namespace {
 // write it once, after the last entry.
 enum class CountWrite { kAsSoonAsKnown, kAfterLastEntry };
 
+bool IsReadingMode(std::uint8_t mode) { return mode == PQ640_LIST_IDS || mode == PQ640_LIST_RECORDS; }
+
 ResultCode ListAll(const CommandInfo& command, const RecordLayout& layout, CountWrite when,
                    std::uint32_t* count, void* buffer, std::uint8_t mode,
                    PQ640_ProgressCallback callback) {
   // The buffer is needed only by the modes that read entries into it.
-  const bool reads_entries = mode == PQ640_LIST_IDS || mode == PQ640_LIST_RECORDS;
-  if (AnyNull(count) || (reads_entries && buffer == nullptr)) return PQ640_INVALID_ARGUMENT;
+  if (AnyNull(count) || (IsReadingMode(mode) && buffer == nullptr)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r = StartRequest(command); r != PQ640_OK) return r;
   if (const ResultCode r = SendU8(mode); r != PQ640_OK) return r;
   if (when == CountWrite::kAsSoonAsKnown) *count = 0;
@@ -28,7 +29,9 @@ ResultCode ListAll(const CommandInfo& command, const RecordLayout& layout, Count
   std::uint32_t n = 0;
   if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
   if (when == CountWrite::kAsSoonAsKnown) *count = n;
-  if (mode != PQ640_LIST_COUNT) {
+  // A mode that reads no entries only reports them, which without a callback
+  // is nothing to do (and a count the terminal inflated costs no time).
+  if (mode != PQ640_LIST_COUNT && (IsReadingMode(mode) || callback != nullptr)) {
     for (std::uint32_t i = 0; i < n; ++i) {
       ReportProgress(callback, n, i);
       ResultCode r = PQ640_OK;
