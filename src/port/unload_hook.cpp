@@ -1,6 +1,7 @@
-// Closes the port when the library leaves the process. A static object's
-// destructor runs at dlclose() or process exit on POSIX and at DLL detach on
-// Windows, so no platform-specific entry point is needed.
+// Closes the port when the library leaves the process: a static object's
+// destructor runs at dlclose() or process exit. The Windows DLL uses DllMain
+// instead (platform/win32/dll_main.cpp): there a DLL's static destructors run
+// at process exit too, when calling into Winsock is no longer safe.
 #include "pq640/pq640.h"
 
 namespace {
