@@ -141,10 +141,14 @@ def load() -> Any:
                 continue
             _library = _declare(library)
             return _library
-        where = "PQ640_LIBRARY" if override else "beside the package, then the library path"
-        raise LibraryError(
-            None, "the pq640 shared library could not be loaded; tried " + "; ".join(reasons),
-            f"looking {where} (set PQ640_LIBRARY to the library's path)")
+        if override:
+            looked = f"PQ640_LIBRARY={override}"
+        else:
+            looked = (f"PQ640_LIBRARY (not set), beside the package in {Path(__file__).parent}, "
+                      "then the system's library path")
+        raise LibraryError(None, "the pq640 shared library could not be loaded; looked at "
+                           + looked + "; tried " + "; ".join(reasons)
+                           + " (set PQ640_LIBRARY to the library's path)")
 
 
 def function(name: str) -> Callable[..., int]:
