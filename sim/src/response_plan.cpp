@@ -18,6 +18,7 @@ PlannedResponse PlanResponse(std::uint16_t terminal_id, const Reply& reply, cons
   plan.bytes = faults.noise_before_start;
   plan.bytes.insert(plan.bytes.end(), frame.begin(), frame.end());
   plan.delay_ms = faults.response_delay_ms;
+  plan.drip_interval_ms = faults.drip_interval_ms;
   if (faults.close_after_bytes) {
     plan.cut_after = faults.close_after_bytes;
     plan.close_at_cut = true;

@@ -97,8 +97,16 @@ Session::Next Session::Send(const PlannedResponse& plan, std::uint8_t command) {
     note = (plan.close_at_cut ? "closing after " : "stalling after ") + std::to_string(count) +
            " of " + std::to_string(plan.bytes.size()) + " bytes";
   }
+  if (plan.drip_interval_ms > 0) note += (note.empty() ? "" : ", ") + std::string("dripping");
   Trace(ResponseTraceLine(command, bytes, note));
-  if (!channel_.Write(bytes)) return Next::kEnd;
+  if (plan.drip_interval_ms > 0) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (i > 0 && !channel_.Pause(plan.drip_interval_ms)) return Next::kEnd;
+      if (!channel_.Write(bytes.subspan(i, 1))) return Next::kEnd;
+    }
+  } else if (!channel_.Write(bytes)) {
+    return Next::kEnd;
+  }
   if (plan.close_at_cut && channel_.Drop()) return Next::kEnd;
   return Next::kContinue;
 }

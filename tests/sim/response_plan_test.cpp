@@ -33,6 +33,15 @@ TEST(ResponseFaults, FrameTheAnswerWithAnotherTerminalId) {
   EXPECT_EQ(PlanResponse(4, Reply{}, faults).bytes, (Bytes{0x7F, 0x05, 0x00, 0x00, 0x05}));
 }
 
+TEST(ResponseFaults, DripKeepsTheBytesAndCarriesTheInterval) {
+  Faults faults;
+  faults.drip_interval_ms = 300;
+  const PlannedResponse plan = PlanResponse(1, Reply{}, faults);
+  EXPECT_EQ(plan.bytes, (Bytes{0x7F, 0x01, 0x00, 0x00, 0x01}));
+  EXPECT_EQ(plan.drip_interval_ms, 300u);
+  EXPECT_EQ(PlanResponse(1, Reply{}, Faults{}).drip_interval_ms, 0u);
+}
+
 TEST(ResponseFaults, InvertTheChecksumTrailer) {
   Faults faults;
   faults.corrupt_checksum = true;

@@ -29,6 +29,9 @@ struct Faults {
   std::optional<std::size_t> close_after_bytes;
   // TCP: stop listening, so connection attempts are refused (ECONNREFUSED).
   bool refuse_connections = false;
+  // Send each byte of a response on its own, this long after the one before
+  // (a terminal that babbles slowly). 0: the response goes out at once.
+  std::uint32_t drip_interval_ms = 0;
   // GetDateTime reports month 13.
   bool invalid_clock = false;
   // Every GetIORecord and GetUsersIORecord answer with more than k records

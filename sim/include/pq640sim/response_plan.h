@@ -16,6 +16,7 @@ struct PlannedResponse {
   std::uint32_t delay_ms = 0;       // wait before the first byte
   std::optional<std::size_t> cut_after;  // send only this many bytes
   bool close_at_cut = false;        // then drop the connection (TCP)
+  std::uint32_t drip_interval_ms = 0;  // pause before every byte after the first
 };
 
 // `terminal_id` is the ID the request was addressed to.
