@@ -1,0 +1,13 @@
+#include "postgres_store.h"
+#include "sqlite_store.h"
+#include "store.h"
+
+namespace pq640collect {
+
+std::unique_ptr<Store> OpenStore(const std::string& url) {
+  if (url.rfind("sqlite:", 0) == 0) return OpenSqliteStore(url.substr(7));
+  if (url.rfind("postgresql://", 0) == 0 || url.rfind("postgres://", 0) == 0) return OpenPostgresStore(url);
+  throw StoreError("unknown store URL \"" + url + "\": use sqlite:FILE or postgresql://...");
+}
+
+}  // namespace pq640collect
