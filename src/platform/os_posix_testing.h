@@ -1,5 +1,5 @@
-// Test-only hooks of the POSIX platform file. Not exported from the shared
-// library; reachable from tests that link the static archive.
+// Test-only hooks of the POSIX seam (platform/posix/serial.cpp). Not exported
+// from the shared library; reachable from tests that link the static archive.
 #pragma once
 
 namespace pq640::os::testing {
