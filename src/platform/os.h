@@ -121,4 +121,10 @@ void SleepMs(std::uint32_t ms);
 // Milliseconds from an arbitrary start; never goes backwards.
 std::uint64_t MonotonicMs();
 
+// ---- Process ----------------------------------------------------------------
+
+// The calling process's ID: a process forked from the one that opened the
+// port shares its socket and serial descriptor and must leave them alone.
+std::uint32_t CurrentProcessId();
+
 }  // namespace pq640::os

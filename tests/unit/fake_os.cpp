@@ -425,4 +425,6 @@ void SleepMs(std::uint32_t ms) {
 
 std::uint64_t MonotonicMs() { return g_os.now_ms; }
 
+std::uint32_t CurrentProcessId() { return g_os.process_id; }
+
 }  // namespace pq640::os

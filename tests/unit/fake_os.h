@@ -122,6 +122,7 @@ struct Injection {
 
 struct FakeOs {
   std::uint64_t now_ms = 1'000'000;
+  std::uint32_t process_id = 4242;
   Injection inject;
   std::vector<std::string> calls;  // "Name(args)" of every seam call, in order
   SocketLayer net;
