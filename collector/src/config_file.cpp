@@ -147,17 +147,18 @@ class ConfigReader {
   }
 
   TerminalConfig Terminal(const toml::table& table, std::size_t index) const {
+    // Messages name the terminal once its name is known.
     std::string prefix = "terminal[" + std::to_string(index) + "].";
-    OnlyKeys(table, prefix,
-             {"name", "tcp", "serial", "baud_code", "id", "every", "time_zone", "keep_on_terminal",
-              "set_clock", "max_drift", "admin_log", "query_template", "query_from_offset",
-              "query_to_offset"});
     TerminalConfig terminal;
     terminal.line = static_cast<int>(table.source().begin.line);
     const auto name = String(table, prefix, "name");
     if (!name || name->empty()) Fail(table.source(), prefix + "name", "is required");
     terminal.name = *name;
     prefix = "terminal \"" + terminal.name + "\".";
+    OnlyKeys(table, prefix,
+             {"name", "tcp", "serial", "baud_code", "id", "every", "time_zone", "keep_on_terminal",
+              "set_clock", "max_drift", "admin_log", "query_template", "query_from_offset",
+              "query_to_offset"});
 
     terminal.tcp_address = String(table, prefix, "tcp");
     if (const auto port = Integer(table, prefix, "serial", 1, 10)) {

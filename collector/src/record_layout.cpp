@@ -14,7 +14,7 @@ std::int64_t DaysFromCivil(std::int64_t year, unsigned month, unsigned day) {
   const auto year_of_era = static_cast<unsigned>(year - era * 400);
   const unsigned day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
   const unsigned day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 730485;  // 730485: 0000-03-01 .. 2000-01-01
+  return era * 146097 + static_cast<std::int64_t>(day_of_era) - 730425;  // 730425: 0000-03-01 .. 2000-01-01
 }
 
 std::uint32_t Le32(const RawRecord& raw, std::size_t at) {
@@ -37,7 +37,7 @@ PQ640_DateTime FromWallSeconds(std::int64_t seconds) {
     --days;
   }
   // Civil date from days since 2000-01-01 (inverse of DaysFromCivil).
-  const std::int64_t z = days + 730485;
+  const std::int64_t z = days + 730425;
   const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
   const auto day_of_era = static_cast<unsigned>(z - era * 146097);
   const unsigned year_of_era =
