@@ -2,6 +2,7 @@
 
 #include <signal.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,10 @@ pid_t StartWorker(const CollectorConfig& config, WorkerOptions options) {
   std::cout.flush();
   const pid_t pid = fork();
   if (pid == 0) {
+    // A worker never outlives its collector: killed together, they restart
+    // together, and no orphan keeps a terminal claimed.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() == 1) _exit(1);
     const int status = RunWorker(config, options);
     std::cout.flush();
     _exit(status);
