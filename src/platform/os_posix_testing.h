@@ -5,7 +5,9 @@
 namespace pq640::os::testing {
 
 // Makes "COM<port_number>" open `device_path` (e.g. a pseudo-terminal) instead
-// of the usual mapping. A null path removes the redirection.
-void SetSerialDevicePath(unsigned port_number, const char* device_path);
+// of the usual mapping. A null path removes the redirection. False when the
+// redirection is not made: port 0, all ten slots taken, or a path of 64 bytes
+// or more (the port then fails to open rather than reach a real device).
+bool SetSerialDevicePath(unsigned port_number, const char* device_path);
 
 }  // namespace pq640::os::testing

@@ -23,6 +23,7 @@
 
 #include "platform/os.h"
 #include "platform/os_posix_testing.h"
+#include "platform/posix/drain.h"
 
 namespace os = pq640::os;
 
@@ -233,6 +234,29 @@ TEST_F(SerialPort, OnlyComNamesOfExistingTerminalsOpen) {
   unlink(file_path);
 }
 
+TEST_F(SerialPort, RedirectionsAreFewAndShortAndRefusedOtherwise) {
+  // The hook's table ships in the library, so it is small: ten ports, paths
+  // under 64 bytes. A path too long is refused and the port then opens
+  // nothing at all (never the real device the name would otherwise reach).
+  const std::string longest = "/" + std::string(62, 'x');  // 63 bytes
+  EXPECT_TRUE(os::testing::SetSerialDevicePath(8, longest.c_str()));
+  const std::string too_long = "/dev/" + std::string(59, 'p');  // 64 bytes
+  EXPECT_FALSE(os::testing::SetSerialDevicePath(8, too_long.c_str()));
+  EXPECT_EQ(os::SerialOpen("COM8"), os::kInvalidSerialHandle);
+  EXPECT_FALSE(os::testing::SetSerialDevicePath(0, pty_.slave_path.c_str()));
+
+  // COM7 (the fixture's) and COM8 hold two slots; eight more fit, the next does not.
+  for (unsigned port = 11; port < 19; ++port) {
+    EXPECT_TRUE(os::testing::SetSerialDevicePath(port, pty_.slave_path.c_str())) << port;
+  }
+  EXPECT_FALSE(os::testing::SetSerialDevicePath(19, pty_.slave_path.c_str()));
+  EXPECT_TRUE(os::testing::SetSerialDevicePath(8, nullptr));
+  EXPECT_TRUE(os::testing::SetSerialDevicePath(19, pty_.slave_path.c_str())) << "a freed slot is reused";
+  handle_ = os::SerialOpen("COM19");
+  EXPECT_NE(handle_, os::kInvalidSerialHandle);
+  for (unsigned port = 11; port < 20; ++port) os::testing::SetSerialDevicePath(port, nullptr);
+}
+
 // ---- Line settings ----------------------------------------------------------
 
 TEST_F(SerialPort, LineSettingsAreAppliedToTheDeviceAndReadBack) {
@@ -389,6 +413,39 @@ TEST_F(SerialPort, RawModePassesEveryByteValueUnchangedBothWays) {
   ASSERT_TRUE(os::SerialWrite(handle_, all.data(), 256, &done));
   EXPECT_EQ(done, 256u);
   EXPECT_EQ(pty_.Receive(256), all);
+}
+
+TEST_F(SerialPort, RawModeUndoesTranslationsTheLineWasLeftWith) {
+  // Another program left the line translating case and line ends, echoing,
+  // editing lines and taking XON/XOFF: the library's settings clear it all.
+  termios left{};
+  ASSERT_EQ(tcgetattr(pty_.slave, &left), 0);
+  left.c_iflag |= IUCLC | ICRNL | INLCR | ISTRIP | IXON | IXANY | IMAXBEL;
+  left.c_oflag |= OPOST | OLCUC | ONLCR | OCRNL | ONLRET;
+  left.c_lflag |= ECHO | ECHOE | ECHONL | ICANON | ISIG | IEXTEN | XCASE;
+  ASSERT_EQ(tcsetattr(pty_.slave, TCSANOW, &left), 0);
+
+  ASSERT_TRUE(OpenRaw());
+  ASSERT_TRUE(os::SerialSetTimeouts(handle_, ReadLimits(500, 10, 2000)));
+  os::LineSettings seen;
+  ASSERT_TRUE(os::SerialGetLineSettings(handle_, &seen));
+  EXPECT_TRUE(seen.binary);
+
+  std::vector<std::uint8_t> all(256);
+  for (int i = 0; i < 256; ++i) all[i] = static_cast<std::uint8_t>(i);
+  ASSERT_TRUE(pty_.Send(all));
+  std::vector<std::uint8_t> in(256);
+  std::uint32_t done = 0;
+  ASSERT_TRUE(os::SerialRead(handle_, in.data(), 256, &done));
+  EXPECT_EQ(done, 256u);
+  EXPECT_EQ(in, all);
+  EXPECT_EQ(pty_.Queued(), 0) << "bytes were added on the way in";
+
+  ASSERT_TRUE(os::SerialWrite(handle_, all.data(), 256, &done));
+  EXPECT_EQ(done, 256u);
+  EXPECT_EQ(pty_.Receive(256), all);
+  pollfd more{pty_.master, POLLIN, 0};
+  EXPECT_EQ(poll(&more, 1, 100), 0) << "bytes were added or echoed on the way out";
 }
 
 // ---- Time-outs and handles ----------------------------------------------------
@@ -627,4 +684,40 @@ TEST_F(SerialPort, AWriteThatCannotDrainEndsAtTheTotalLimit) {
   EXPECT_LT(done, flood.size());
   EXPECT_GE(elapsed, 280u);
   EXPECT_LE(elapsed, 3000u);
+}
+
+// ---- Waiting for the output queue --------------------------------------------
+// A pseudo-terminal's output queue always reads empty, so the wait is checked
+// against a scripted queue, on the real clock.
+
+TEST(OutputDrain, WaitsUntilTheQueueEmpties) {
+  int looks = 0;
+  const std::uint64_t start = NowMs();
+  const std::uint32_t left = os::posix::WaitForDrain(
+      [&looks] { return ++looks < 5 ? 100L : 0L; },
+      os::posix::DeadlineAfterMs(os::posix::NowUs(), 3000));
+  EXPECT_EQ(left, 0u);
+  EXPECT_EQ(looks, 5);
+  EXPECT_GE(NowMs() - start, 15u) << "looked again without pausing";
+  EXPECT_LT(NowMs() - start, 2000u);
+}
+
+TEST(OutputDrain, AQueueThatNeverEmptiesEndsAtTheDeadline) {
+  const std::uint64_t start = NowMs();
+  const std::uint32_t left = os::posix::WaitForDrain(
+      [] { return 42L; }, os::posix::DeadlineAfterMs(os::posix::NowUs(), 300));
+  const std::uint64_t elapsed = NowMs() - start;
+  EXPECT_EQ(left, 42u) << "the bytes still waiting are reported";
+  EXPECT_GE(elapsed, 290u);
+  EXPECT_LT(elapsed, 3000u);
+}
+
+TEST(OutputDrain, ADeviceThatCannotTellIsNotWaitedFor) {
+  int looks = 0;
+  const std::uint64_t start = NowMs();
+  EXPECT_EQ(os::posix::WaitForDrain([&looks] { ++looks; return -1L; },
+                                    os::posix::DeadlineAfterMs(os::posix::NowUs(), 3000)),
+            0u);
+  EXPECT_EQ(looks, 1);
+  EXPECT_LT(NowMs() - start, 1000u);
 }

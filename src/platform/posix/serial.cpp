@@ -22,6 +22,7 @@
 #include "platform/os.h"
 #include "platform/os_posix_testing.h"
 #include "platform/port_name.h"
+#include "platform/posix/drain.h"
 #include "platform/posix/handles.h"
 #include "platform/posix/timing.h"
 
@@ -38,17 +39,22 @@ struct SerialEntry {
 
 constinit posix::HandleTable<SerialEntry, 16> g_ports;
 
+// Test hook only: a few ports redirected to short paths (pseudo-terminals live
+// under /dev/pts). Kept small because it ships in the library's static data.
+inline constexpr std::size_t kMaxRedirects = 10;
+inline constexpr std::size_t kRedirectPathBytes = 64;  // NUL included
+
 struct DeviceRedirect {
   unsigned port = 0;  // 0: slot free (COM0 never opens)
-  char path[PATH_MAX] = {};
+  char path[kRedirectPathBytes] = {};
 };
 
-constinit DeviceRedirect g_redirects[16];
+constinit DeviceRedirect g_redirects[kMaxRedirects];
 
 void DevicePathFor(unsigned port, char (&path)[PATH_MAX]) {
   for (const DeviceRedirect& redirect : g_redirects) {
     if (redirect.port == port) {
-      std::memcpy(path, redirect.path, sizeof path);
+      std::memcpy(path, redirect.path, sizeof redirect.path);
       return;
     }
   }
@@ -70,11 +76,38 @@ constexpr BaudRate kBaudRates[] = {
     {38400, B38400}, {57600, B57600}, {115200, B115200},
 };
 
-// The bits raw mode clears: no line editing, echo, signals, output processing,
-// CR/NL translation, break handling, parity marking or stripping of bit 7.
-constexpr tcflag_t kRawClearedInput = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL | IXANY;
-constexpr tcflag_t kRawClearedOutput = OPOST;
-constexpr tcflag_t kRawClearedLocal = ECHO | ECHONL | ICANON | ISIG | IEXTEN;
+// Flags that exist only on some systems count as clear where they are missing.
+#ifdef IUCLC
+constexpr tcflag_t kUpperToLowerIn = IUCLC;
+#else
+constexpr tcflag_t kUpperToLowerIn = 0;
+#endif
+#ifdef OLCUC
+constexpr tcflag_t kLowerToUpperOut = OLCUC;
+#else
+constexpr tcflag_t kLowerToUpperOut = 0;
+#endif
+#ifdef OFILL
+constexpr tcflag_t kFillCharacters = OFILL;
+#else
+constexpr tcflag_t kFillCharacters = 0;
+#endif
+#ifdef XCASE
+constexpr tcflag_t kCanonicalCase = XCASE;
+#else
+constexpr tcflag_t kCanonicalCase = 0;
+#endif
+
+// The bits raw mode clears, so that no byte is changed, added or swallowed on
+// the way in or out whatever mode the port was left in: no line editing, echo,
+// signals, case or CR/NL translation, output processing, break handling,
+// parity marking or stripping of bit 7. IXON/IXOFF follow the line settings.
+constexpr tcflag_t kRawClearedInput = IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                      IXANY | IMAXBEL | kUpperToLowerIn;
+constexpr tcflag_t kRawClearedOutput =
+    OPOST | ONLCR | OCRNL | ONOCR | ONLRET | kLowerToUpperOut | kFillCharacters;
+constexpr tcflag_t kRawClearedLocal = ECHO | ECHOE | ECHOK | ECHONL | ECHOCTL | ECHOPRT | ECHOKE |
+                                      ICANON | ISIG | IEXTEN | kCanonicalCase;
 
 bool IsRaw(const termios& line) {
   return (line.c_iflag & kRawClearedInput) == 0 && (line.c_oflag & kRawClearedOutput) == 0 &&
@@ -155,8 +188,17 @@ bool WriteWithTimeouts(const SerialEntry& port, const std::uint8_t* data, std::u
     // A hang-up shows as an event here and as EIO from the next write.
     const int events = posix::WaitFor(port.fd, POLLOUT, deadline);
     if (events < 0) return false;
-    if (events == 0) break;  // time-out: report what went out
+    if (events == 0) break;  // time-out
   }
+  // Report only what has left the port, as a Windows write does: bytes still
+  // in the driver's queue when the time-out ends were not sent.
+  const std::uint32_t waiting = posix::WaitForDrain(
+      [&port] {
+        int queued = 0;
+        return ioctl(port.fd, TIOCOUTQ, &queued) == 0 ? long{queued} : -1L;
+      },
+      deadline);
+  *sent -= waiting < *sent ? waiting : *sent;
   return true;
 }
 
@@ -346,27 +388,29 @@ bool SerialWrite(SerialHandle port, const std::uint8_t* data, std::uint32_t coun
 
 namespace testing {
 
-void SetSerialDevicePath(unsigned port_number, const char* device_path) {
-  if (port_number == 0) return;
+bool SetSerialDevicePath(unsigned port_number, const char* device_path) {
+  if (port_number == 0) return false;
   DeviceRedirect* slot = nullptr;
   for (DeviceRedirect& redirect : g_redirects) {
     if (redirect.port == port_number) slot = &redirect;
   }
   if (device_path == nullptr) {
     if (slot != nullptr) slot->port = 0;
-    return;
+    return true;
   }
   for (DeviceRedirect& redirect : g_redirects) {
     if (slot == nullptr && redirect.port == 0) slot = &redirect;
   }
-  if (slot == nullptr) return;  // table full
+  if (slot == nullptr) return false;  // table full
   slot->port = port_number;
   // A path that does not fit is stored empty: the port then fails to open
   // instead of falling back to a real device.
   const std::size_t length = std::strlen(device_path);
-  const std::size_t kept = length < sizeof slot->path ? length : 0;
+  const bool fits = length < sizeof slot->path;
+  const std::size_t kept = fits ? length : 0;
   std::memcpy(slot->path, device_path, kept);
   slot->path[kept] = '\0';
+  return fits;
 }
 
 }  // namespace testing
