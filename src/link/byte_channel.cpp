@@ -16,18 +16,33 @@ void FoldIntoChecksum(const std::uint8_t* bytes, std::uint32_t count) {
 
 ResultCode WriteGathered(const LinkBackend& link) {
   SendGather& gather = Port().send_gather;
-  const std::uint32_t size = gather.size;
+  const std::uint32_t slices = gather.slice_count;
   gather.size = 0;
-  return size == 0 ? PQ640_OK : link.write(gather.bytes, size);
+  gather.slice_count = 0;
+  return slices == 0 ? PQ640_OK : link.write(gather.slices, slices);
 }
 
 ResultCode Gather(const LinkBackend& link, const std::uint8_t* data, std::uint32_t count) {
   SendGather& gather = Port().send_gather;
-  if (count > kSendGatherBytes - gather.size) {
-    if (const ResultCode r = WriteGathered(link); r != PQ640_OK) return r;
+  if (count >= kDirectSendBytes) {
+    if (gather.slice_count == kSendGatherSlices) {
+      if (const ResultCode r = WriteGathered(link); r != PQ640_OK) return r;
+    }
+    gather.slices[gather.slice_count++] = {data, count};
+    return PQ640_OK;
   }
-  if (count > kSendGatherBytes) return link.write(data, count);
+  os::SendSlice* last = gather.slice_count > 0 ? &gather.slices[gather.slice_count - 1] : nullptr;
+  const bool extends_last = last != nullptr && last->data + last->size == gather.bytes + gather.size;
+  if (count > kSendGatherBytes - gather.size || (!extends_last && gather.slice_count == kSendGatherSlices)) {
+    if (const ResultCode r = WriteGathered(link); r != PQ640_OK) return r;
+    return Gather(link, data, count);
+  }
   std::copy_n(data, count, gather.bytes + gather.size);
+  if (extends_last) {
+    last->size += count;
+  } else {
+    gather.slices[gather.slice_count++] = {gather.bytes + gather.size, count};
+  }
   gather.size += count;
   return PQ640_OK;
 }
@@ -49,8 +64,8 @@ ResultCode ReceiveLittleEndian(std::uint32_t* value, std::uint32_t width) {
 ResultCode SendBytes(const std::uint8_t* data, std::uint32_t count) {
   const LinkBackend& link = ActiveLink();
   if (const ResultCode r = link.usable(); r != PQ640_OK) return r;
-  const ResultCode result =
-      Port().send_gather.active ? Gather(link, data, count) : link.write(data, count);
+  const os::SendSlice whole{data, count};
+  const ResultCode result = Port().send_gather.active ? Gather(link, data, count) : link.write(&whole, 1);
   if (result != PQ640_OK) return result;
   FoldIntoChecksum(data, count);
   return PQ640_OK;
@@ -70,6 +85,7 @@ ResultCode ReceiveBytes(std::uint8_t* buffer, std::uint32_t count) {
 void BeginGathering() {
   SendGather& gather = Port().send_gather;
   gather.size = 0;
+  gather.slice_count = 0;
   gather.active = true;
 }
 
@@ -83,6 +99,7 @@ ResultCode FlushGathered() {
 void DiscardGathered() {
   SendGather& gather = Port().send_gather;
   gather.size = 0;
+  gather.slice_count = 0;
   gather.active = false;
 }
 

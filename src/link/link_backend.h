@@ -20,8 +20,8 @@ struct LinkBackend {
   ResultCode (*prepare_request)();
   // -4 or -13 when the link has nothing to move bytes over.
   ResultCode (*usable)();
-  // Moves bytes on a usable link.
-  ResultCode (*write)(const std::uint8_t* data, std::uint32_t count);
+  // Moves the slices' bytes, in order, on a usable link.
+  ResultCode (*write)(const os::SendSlice* slices, std::uint32_t slice_count);
   // Reports the bytes that arrived in `arrived`; returns a failure code only
   // when the link failed, not for a short read.
   ResultCode (*read)(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived);

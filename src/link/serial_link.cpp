@@ -71,9 +71,11 @@ ResultCode SerialPrepareRequest() {
 }
 
 // A failed or short serial write shows when the response is read.
-ResultCode SerialLinkWrite(const std::uint8_t* data, std::uint32_t count) {
-  std::uint32_t written = 0;
-  (void)os::SerialWrite(Port().serial_handle, data, count, &written);
+ResultCode SerialLinkWrite(const os::SendSlice* slices, std::uint32_t slice_count) {
+  for (std::uint32_t i = 0; i < slice_count; ++i) {
+    std::uint32_t written = 0;
+    (void)os::SerialWrite(Port().serial_handle, slices[i].data, slices[i].size, &written);
+  }
   return PQ640_OK;
 }
 

@@ -47,6 +47,9 @@ ResultCode EstablishConnection(os::Socket socket) {
   // afterwards leaves the terminal's sender stalling on a window it believes
   // large, so a bulk read would crawl. The result is not checked.
   os::SocketSetReceiveBufferSize(socket, kReceiveBufferBytes);
+  // A request leaves whole; its last segment must not wait for the
+  // terminal's delayed acknowledgement of the one before.
+  os::SocketSetNoDelay(socket);
   if (!os::SocketSetBlocking(socket, false)) return PQ640_TCP_FAILED;
   // The stored text was accepted by this parser (the default address parses
   // too); an address that does not parse is never connected to.
@@ -70,11 +73,14 @@ ResultCode TcpSetReadWait(std::uint32_t timeout_ms) {
   return PQ640_OK;
 }
 
-// One send call: a failed or short send ends the command.
-ResultCode TcpWrite(const std::uint8_t* data, std::uint32_t count) {
-  const std::int32_t sent = os::SocketSend(Port().tcp_socket, data, count);
-  if (sent < 0 || static_cast<std::uint32_t>(sent) != count) return PQ640_SEND_FAILED;
-  return PQ640_OK;
+// Everything goes, or the command ends: a send that fails, or that finds no
+// room for the read wait (a terminal that stopped reading), is -14.
+ResultCode TcpWrite(const os::SendSlice* slices, std::uint32_t slice_count) {
+  std::int64_t total = 0;
+  for (std::uint32_t i = 0; i < slice_count; ++i) total += slices[i].size;
+  const PortState& state = Port();
+  const std::int64_t sent = os::SocketSend(state.tcp_socket, slices, slice_count, state.tcp_wait_ms);
+  return sent == total ? PQ640_OK : PQ640_SEND_FAILED;
 }
 
 // Waits at most tcp_wait_ms for the next bytes and takes as many as have

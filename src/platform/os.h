@@ -40,7 +40,7 @@ void SocketClose(Socket socket);
 bool SocketSetBlocking(Socket socket, bool blocking);
 
 enum class ConnectResult { kConnected, kInProgress, kFailed };
-// `address` is in network byte order, as ParseIPv4Address returns it;
+// `address` is in network byte order (first field in the lowest byte);
 // `port` is in host byte order (the platform converts it).
 ConnectResult SocketConnect(Socket socket, std::uint32_t address, std::uint16_t port);
 
@@ -49,17 +49,26 @@ enum class WaitResult { kReady, kTimedOut, kFailed };
 WaitResult SocketWaitConnected(Socket socket, std::uint32_t timeout_ms);
 WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms);
 
-// Bytes sent, or -1. Never raises a signal on a connection the peer has closed.
-std::int32_t SocketSend(Socket socket, const std::uint8_t* data, std::uint32_t count);
+// One piece of what a send call moves; the pieces go out in order.
+struct SendSlice {
+  const std::uint8_t* data = nullptr;
+  std::uint32_t size = 0;
+};
+
+// Sends every byte of the slices, resuming after partial sends and
+// interruptions. Whenever the connection has no room it waits at most
+// `wait_ms` for some; a wait that runs out ends the call. Returns the bytes
+// sent (fewer than all after a wait ran out or the connection failed), or -1
+// when it failed before sending any. Never raises a signal on a connection
+// the peer has closed.
+std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t slice_count,
+                        std::uint32_t wait_ms);
 // Bytes received (at most `count`), 0 when the peer has closed, -1 on failure.
 std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count);
 void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes);
-
-// Dotted-decimal IPv4 parser with inet_addr semantics: the address in network
-// byte order, or kAddressNone for anything it does not accept (so the all-ones
-// broadcast address is indistinguishable from a failure).
-inline constexpr std::uint32_t kAddressNone = 0xFFFFFFFFu;
-std::uint32_t ParseIPv4Address(const char* text);
+// Segments leave as soon as they are sent instead of waiting for the peer's
+// acknowledgement of the previous one. Failures are not reported.
+void SocketSetNoDelay(Socket socket);
 
 // ---- Serial ports (modelled on Windows' comm API) -------------------------
 
@@ -126,5 +135,11 @@ std::uint64_t MonotonicMs();
 // The calling process's ID: a process forked from the one that opened the
 // port shares its socket and serial descriptor and must leave them alone.
 std::uint32_t CurrentProcessId();
+
+// Makes the platform call `handler` when the library leaves the process: when
+// the host unloads it, and (POSIX) at exit, also in a static host. Registering
+// again replaces the handler. The handler runs while the library's static
+// objects are being destroyed, so it touches only trivially destructible state.
+void CallAtUnload(void (*handler)());
 
 }  // namespace pq640::os

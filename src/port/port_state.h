@@ -30,10 +30,17 @@ struct ReadAhead {
 
 // A request frame gathered while it is built, so that it leaves in as few
 // writes as possible: flushed when full and before the response is read.
-inline constexpr std::uint32_t kSendGatherBytes = 4096;
+// Short fields are copied into `bytes`; a field of kDirectSendBytes or more
+// (templates, ID lists, the settings block) is sent from where the caller
+// holds it, which stays valid until the command returns.
+inline constexpr std::uint32_t kSendGatherBytes = 2048;
+inline constexpr std::uint32_t kSendGatherSlices = 128;
+inline constexpr std::uint32_t kDirectSendBytes = 256;
 struct SendGather {
   std::uint8_t bytes[kSendGatherBytes];
+  os::SendSlice slices[kSendGatherSlices];
   std::uint32_t size = 0;
+  std::uint32_t slice_count = 0;
   bool active = false;
 };
 

@@ -11,6 +11,8 @@
 
 #include <cstdint>
 #include <cstring>
+#include <thread>
+#include <vector>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -215,7 +217,8 @@ TEST(SocketLayer, OperationsOnUnknownHandlesFail) {
     EXPECT_EQ(os::SocketConnect(bogus, kLoopback, 1), os::ConnectResult::kFailed);
     EXPECT_EQ(os::SocketWaitConnected(bogus, 0), os::WaitResult::kFailed);
     EXPECT_EQ(os::SocketWaitReadable(bogus, 0), os::WaitResult::kFailed);
-    EXPECT_EQ(os::SocketSend(bogus, &byte, 1), -1);
+    const os::SendSlice one{&byte, 1};
+    EXPECT_EQ(os::SocketSend(bogus, &one, 1, 0), -1);
     EXPECT_EQ(os::SocketReceive(bogus, &byte, 1), -1);
   }
 }
@@ -293,8 +296,10 @@ TEST(SocketTransfer, RoundTripOverLoopback) {
   const int peer = listener.Accept(3000);
   ASSERT_GE(peer, 0);
 
+  // Slices go out in order, an empty one skipped.
   const std::uint8_t request[] = {0x7F, 0x01, 0x00, 0x08};
-  EXPECT_EQ(os::SocketSend(socket, request, sizeof request), 4);
+  const os::SendSlice slices[] = {{request, 1}, {request + 1, 0}, {request + 1, 3}};
+  EXPECT_EQ(os::SocketSend(socket, slices, 3, 1000), 4);
   std::uint8_t seen[8] = {};
   pollfd entry{peer, POLLIN, 0};
   ASSERT_EQ(poll(&entry, 1, 3000), 1);
@@ -350,8 +355,9 @@ namespace {
   close(peer);
 
   std::uint8_t block[512] = {};
+  const os::SendSlice whole{block, sizeof block};
   for (int i = 0; i < 100; ++i) {
-    if (os::SocketSend(socket, block, sizeof block) == -1) _exit(0);
+    if (os::SocketSend(socket, &whole, 1, 1000) == -1) _exit(0);
     os::SleepMs(10);
   }
   _exit(1);
@@ -362,22 +368,64 @@ namespace {
 TEST(SocketTransfer, SendingToAClosedPeerFailsWithoutSigpipe) {
   EXPECT_EXIT(SendUntilTheClosedPeerIsNoticed(), ::testing::ExitedWithCode(0), "");
 }
+// A peer that stops reading holds a send only for the wait; a peer that
+// reads gets every byte of many slices, in order, however the kernel splits
+// the sends.
+TEST(SocketTransfer, SendsAreWholeOrBoundedByTheWait) {
+  StartedLayer layer;
+  ASSERT_TRUE(layer.started());
+  Listener listener;
+  ASSERT_NE(listener.port, 0);
+  const os::Socket socket = os::SocketCreate();
+  ASSERT_NE(socket, os::kInvalidSocket);
+  os::SocketSetNoDelay(socket);
+  ASSERT_TRUE(ConnectLoopback(socket, listener.port));
+  ASSERT_TRUE(os::SocketSetBlocking(socket, true));
+  const int peer = listener.Accept(3000);
+  ASSERT_GE(peer, 0);
 
-TEST(ParseIPv4Address, FollowsInetAddr) {
-  const std::uint32_t loopback = os::ParseIPv4Address("127.0.0.1");
-  std::uint8_t bytes[4];
-  std::memcpy(bytes, &loopback, sizeof bytes);
-  EXPECT_EQ(bytes[0], 127);
-  EXPECT_EQ(bytes[1], 0);
-  EXPECT_EQ(bytes[2], 0);
-  EXPECT_EQ(bytes[3], 1);
-  EXPECT_EQ(os::ParseIPv4Address("127.1.2.3"), htonl(0x7F010203u));
-  EXPECT_EQ(os::ParseIPv4Address("0.0.0.0"), 0u);
+  static std::uint8_t big[4 << 20];
+  for (std::size_t i = 0; i < sizeof big; ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+  const os::SendSlice all{big, sizeof big};
+  const timespec start = Now();
+  const std::int64_t sent = os::SocketSend(socket, &all, 1, 300);
+  EXPECT_GT(sent, 0);
+  EXPECT_LT(sent, static_cast<std::int64_t>(sizeof big));  // nobody reads 4 MB
+  EXPECT_GE(ElapsedMs(start), 280u);
+  EXPECT_LE(ElapsedMs(start), 5000u);
+  os::SocketClose(socket);
+  close(peer);
 
-  EXPECT_EQ(os::ParseIPv4Address("255.255.255.255"), os::kAddressNone);
-  EXPECT_EQ(os::ParseIPv4Address(""), os::kAddressNone);
-  EXPECT_EQ(os::ParseIPv4Address("1.2.3.256"), os::kAddressNone);
-  EXPECT_EQ(os::ParseIPv4Address("abc"), os::kAddressNone);
-  EXPECT_EQ(os::ParseIPv4Address("1.2.3.4.5"), os::kAddressNone);
-  EXPECT_EQ(os::ParseIPv4Address(nullptr), os::kAddressNone);
+  // Now a reader: 300 slices of odd sizes arrive whole and in order.
+  const os::Socket second = os::SocketCreate();
+  ASSERT_TRUE(ConnectLoopback(second, listener.port));
+  ASSERT_TRUE(os::SocketSetBlocking(second, true));
+  const int reader = listener.Accept(3000);
+  ASSERT_GE(reader, 0);
+  std::vector<os::SendSlice> slices;
+  std::size_t total = 0;
+  for (std::uint32_t i = 0; i < 300; ++i) {
+    const std::uint32_t size = 1 + (i * 37) % 1500;
+    slices.push_back({big + total, size});
+    total += size;
+  }
+  std::vector<std::uint8_t> received;
+  std::thread drain([&] {
+    std::uint8_t chunk[4096];
+    while (received.size() < total) {
+      pollfd entry{reader, POLLIN, 0};
+      if (poll(&entry, 1, 3000) != 1) return;
+      const ssize_t n = recv(reader, chunk, sizeof chunk, 0);
+      if (n <= 0) return;
+      received.insert(received.end(), chunk, chunk + n);
+    }
+  });
+  EXPECT_EQ(os::SocketSend(second, slices.data(), static_cast<std::uint32_t>(slices.size()), 3000),
+            static_cast<std::int64_t>(total));
+  drain.join();
+  ASSERT_EQ(received.size(), total);
+  EXPECT_EQ(std::memcmp(received.data(), big, total), 0);
+  os::SocketClose(second);
+  close(reader);
 }
+

@@ -238,15 +238,28 @@ WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms) {
   return WaitResult::kReady;
 }
 
-std::int32_t SocketSend(Socket socket, const std::uint8_t* data, std::uint32_t count) {
+std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t slice_count,
+                        std::uint32_t wait_ms) {
+  std::uint32_t count = 0;
+  for (std::uint32_t i = 0; i < slice_count; ++i) count += slices[i].size;
   Log("SocketSend(%ld,%u)", static_cast<long>(socket), count);
   fake::FakeSocket* s = fake::FindSocket(socket);
   const Injected injected = InjectedHere();
   if (s == nullptr || s->script.fail_send || injected == Injected::kFailure) return -1;
   std::uint32_t sent = count - std::min(count, s->script.short_send_by);
   if (injected == Injected::kShort) sent = count / 2;
-  s->sent.insert(s->sent.end(), data, data + sent);
-  return static_cast<std::int32_t>(sent);
+  // A terminal that stopped reading: half goes out, then the wait runs out.
+  if (injected == Injected::kTimeout) {
+    sent = count / 2;
+    g_os.now_ms += wait_ms;
+  }
+  std::uint32_t left = sent;
+  for (std::uint32_t i = 0; i < slice_count && left > 0; ++i) {
+    const std::uint32_t n = std::min(left, slices[i].size);
+    s->sent.insert(s->sent.end(), slices[i].data, slices[i].data + n);
+    left -= n;
+  }
+  return sent;
 }
 
 std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count) {
@@ -272,19 +285,9 @@ void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes) {
   if (fake::FakeSocket* s = fake::FindSocket(socket)) s->receive_buffer_size = bytes;
 }
 
-std::uint32_t ParseIPv4Address(const char* text) {
-  if (text == nullptr) return kAddressNone;
-  unsigned parts[4];
-  char tail = 0;
-  if (std::sscanf(text, "%u.%u.%u.%u%c", &parts[0], &parts[1], &parts[2], &parts[3], &tail) != 4) {
-    return kAddressNone;
-  }
-  std::uint32_t address = 0;
-  for (int i = 0; i < 4; ++i) {
-    if (parts[i] > 255) return kAddressNone;
-    address |= parts[i] << (8 * i);  // network order in memory on a little-endian host
-  }
-  return address;
+void SocketSetNoDelay(Socket socket) {
+  Log("SocketSetNoDelay(%ld)", static_cast<long>(socket));
+  if (fake::FakeSocket* s = fake::FindSocket(socket)) s->no_delay = true;
 }
 
 SerialHandle SerialOpen(const char* name) {
@@ -426,5 +429,9 @@ void SleepMs(std::uint32_t ms) {
 std::uint64_t MonotonicMs() { return g_os.now_ms; }
 
 std::uint32_t CurrentProcessId() { return g_os.process_id; }
+
+// Kept for the tests to run: the unit tests' own exit must not call into a
+// fake that is being torn down.
+void CallAtUnload(void (*handler)()) { g_os.unload_handler = handler; }
 
 }  // namespace pq640::os

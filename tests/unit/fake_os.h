@@ -59,6 +59,7 @@ struct FakeSocket {
   bool shut_down = false;
   bool closed = false;
   std::uint32_t receive_buffer_size = 0;
+  bool no_delay = false;
   std::uint32_t connected_address = 0;
   std::uint16_t connected_port = 0;
   Bytes sent;
@@ -123,6 +124,7 @@ struct Injection {
 struct FakeOs {
   std::uint64_t now_ms = 1'000'000;
   std::uint32_t process_id = 4242;
+  void (*unload_handler)() = nullptr;  // registered, never run by the fake
   Injection inject;
   std::vector<std::string> calls;  // "Name(args)" of every seam call, in order
   SocketLayer net;

@@ -113,9 +113,10 @@ std::set<PQ640_ResultCode> CodesFor(const std::string& call, Injected how) {
     return how == Injected::kFailure || how == Injected::kTimeout ? std::set<PQ640_ResultCode>{PQ640_TCP_FAILED}
                                                                    : std::set<PQ640_ResultCode>{PQ640_OK};
   }
+  // A send that fails, stops short, or finds no room for the read wait.
   if (starts("SocketSend")) {
-    return how == Injected::kFailure || how == Injected::kShort ? std::set<PQ640_ResultCode>{PQ640_SEND_FAILED}
-                                                                 : std::set<PQ640_ResultCode>{PQ640_OK};
+    return how == Injected::kPeerClose ? std::set<PQ640_ResultCode>{PQ640_OK}
+                                       : std::set<PQ640_ResultCode>{PQ640_SEND_FAILED};
   }
   if (starts("SocketReceive")) {
     return how == Injected::kFailure || how == Injected::kPeerClose

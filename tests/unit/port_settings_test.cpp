@@ -1,6 +1,7 @@
 // The setters that fill the port state before the port is opened.
 #include <cstring>
 
+#include "port/ipv4_address.h"
 #include "test_support.h"
 
 namespace pq640::test {
@@ -19,7 +20,8 @@ TEST_F(PortSettings, DefaultsOfAFreshLibrary) {
   EXPECT_EQ(s.tcp_socket, os::kInvalidSocket);
   EXPECT_EQ(s.serial_handle, os::kInvalidSerialHandle);
   EXPECT_STREQ(s.terminal_address, PQ640_DEFAULT_TERMINAL_ADDRESS);
-  EXPECT_NE(os::ParseIPv4Address(s.terminal_address), os::kAddressNone);
+  std::uint32_t parsed = 0;
+  EXPECT_TRUE(ParseTerminalAddress(s.terminal_address, &parsed));
 }
 
 TEST_F(PortSettings, SerialArgumentsAreRangeChecked) {

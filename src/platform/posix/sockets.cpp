@@ -5,8 +5,10 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,6 +21,9 @@
 
 namespace pq640::os {
 namespace {
+
+// Pieces handed to one sendmsg call; more go in the next one.
+constexpr std::size_t kMaxPiecesPerCall = 64;
 
 struct SocketEntry {
   Socket handle = kInvalidSocket;
@@ -135,16 +140,47 @@ WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms) {
   return events == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
 }
 
-std::int32_t SocketSend(Socket socket, const std::uint8_t* data, std::uint32_t count) {
+std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t slice_count,
+                        std::uint32_t wait_ms) {
   const int fd = SocketFd(socket);
   if (fd < 0) return -1;
-  const std::size_t length = count > INT32_MAX ? INT32_MAX : count;
-  for (;;) {
+  std::int64_t sent = 0;
+  std::uint32_t slice = 0;
+  std::uint32_t offset = 0;  // into slices[slice]
+  while (slice < slice_count) {
+    iovec pieces[kMaxPiecesPerCall];
+    std::size_t count = 0;
+    for (std::uint32_t i = slice; i < slice_count && count < kMaxPiecesPerCall; ++i) {
+      const std::uint32_t skip = i == slice ? offset : 0;
+      if (slices[i].size == skip) continue;
+      pieces[count].iov_base = const_cast<std::uint8_t*>(slices[i].data + skip);
+      pieces[count].iov_len = slices[i].size - skip;
+      ++count;
+    }
+    if (count == 0) break;
+    msghdr message{};
+    message.msg_iov = pieces;
+    message.msg_iovlen = count;
+    // Non-blocking, so that a peer that stops reading costs at most the wait;
     // MSG_NOSIGNAL: a peer that has gone must not raise SIGPIPE in the host.
-    const ssize_t n = send(fd, data, length, MSG_NOSIGNAL);
-    if (n >= 0) return static_cast<std::int32_t>(n);
-    if (errno != EINTR) return -1;
+    const ssize_t n = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return sent == 0 ? -1 : sent;
+      if (posix::WaitFor(fd, POLLOUT, DeadlineAfter(wait_ms)) <= 0) return sent;
+      continue;
+    }
+    sent += n;
+    // Step past what went out.
+    std::size_t left = static_cast<std::size_t>(n);
+    while (slice < slice_count && left >= slices[slice].size - offset) {
+      left -= slices[slice].size - offset;
+      ++slice;
+      offset = 0;
+    }
+    offset += static_cast<std::uint32_t>(left);
   }
+  return sent;
 }
 
 std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count) {
@@ -165,8 +201,11 @@ void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes) {
   setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof size);
 }
 
-std::uint32_t ParseIPv4Address(const char* text) {
-  return text == nullptr ? kAddressNone : inet_addr(text);
+void SocketSetNoDelay(Socket socket) {
+  const int fd = SocketFd(socket);
+  if (fd < 0) return;
+  const int on = 1;
+  setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
 }  // namespace pq640::os

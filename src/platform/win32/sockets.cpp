@@ -9,6 +9,9 @@
 namespace pq640::os {
 namespace {
 
+// Pieces handed to one WSASend call; more go in the next one.
+constexpr DWORD kMaxPiecesPerCall = 64;
+
 SOCKET Native(Socket socket) { return static_cast<SOCKET>(socket); }
 
 timeval Interval(std::uint32_t timeout_ms) {
@@ -101,10 +104,52 @@ WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms) {
   return ready == 0 ? WaitResult::kTimedOut : WaitResult::kReady;
 }
 
-std::int32_t SocketSend(Socket socket, const std::uint8_t* data, std::uint32_t count) {
-  const int length = count > INT32_MAX ? INT32_MAX : static_cast<int>(count);
-  const int sent = send(Native(socket), reinterpret_cast<const char*>(data), length, 0);
-  return sent == SOCKET_ERROR ? -1 : sent;
+std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t slice_count,
+                        std::uint32_t wait_ms) {
+  // Non-blocking for the call, so that a peer that stops reading costs at
+  // most the wait; the connection is blocking again afterwards.
+  u_long on = 1;
+  if (ioctlsocket(Native(socket), FIONBIO, &on) != 0) return -1;
+  std::int64_t sent = 0;
+  std::uint32_t slice = 0;
+  std::uint32_t offset = 0;  // into slices[slice]
+  bool failed = false;
+  while (slice < slice_count && !failed) {
+    WSABUF pieces[kMaxPiecesPerCall];
+    DWORD count = 0;
+    for (std::uint32_t i = slice; i < slice_count && count < kMaxPiecesPerCall; ++i) {
+      const std::uint32_t skip = i == slice ? offset : 0;
+      if (slices[i].size == skip) continue;
+      pieces[count].buf = reinterpret_cast<char*>(const_cast<std::uint8_t*>(slices[i].data + skip));
+      pieces[count].len = slices[i].size - skip;
+      ++count;
+    }
+    if (count == 0) break;
+    DWORD n = 0;
+    if (WSASend(Native(socket), pieces, count, &n, 0, nullptr, nullptr) == SOCKET_ERROR) {
+      if (WSAGetLastError() != WSAEWOULDBLOCK) {
+        failed = true;
+        break;
+      }
+      fd_set writable;
+      FD_ZERO(&writable);
+      FD_SET(Native(socket), &writable);
+      timeval interval = Interval(wait_ms);
+      if (select(0, nullptr, &writable, nullptr, &interval) <= 0) break;
+      continue;
+    }
+    sent += n;
+    DWORD left = n;
+    while (slice < slice_count && left >= slices[slice].size - offset) {
+      left -= slices[slice].size - offset;
+      ++slice;
+      offset = 0;
+    }
+    offset += left;
+  }
+  u_long off = 0;
+  ioctlsocket(Native(socket), FIONBIO, &off);
+  return failed && sent == 0 ? -1 : sent;
 }
 
 std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count) {
@@ -118,8 +163,9 @@ void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes) {
   setsockopt(Native(socket), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&size), sizeof size);
 }
 
-std::uint32_t ParseIPv4Address(const char* text) {
-  return text == nullptr ? kAddressNone : static_cast<std::uint32_t>(inet_addr(text));
+void SocketSetNoDelay(Socket socket) {
+  const BOOL on = TRUE;
+  setsockopt(Native(socket), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
 }
 
 }  // namespace pq640::os
