@@ -104,11 +104,12 @@ class PostgresStore : public Store {
   PostgresStore& operator=(const PostgresStore&) = delete;
 
   void Migrate() override {
-    Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, applied_at BIGINT NOT NULL)");
     Exec("BEGIN");
     try {
-      // Collectors starting together migrate one after the other.
+      // Collectors starting together migrate one after the other; even
+      // CREATE TABLE IF NOT EXISTS races without the lock.
       Exec("SELECT pg_advisory_xact_lock(6406400)");
+      Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, applied_at BIGINT NOT NULL)");
       const std::int64_t have = Query("SELECT COALESCE(MAX(version), 0) FROM schema_version")->Integer(0, 0);
       for (const Migration& migration : Migrations(Dialect::kPostgres)) {
         if (migration.version <= have) continue;

@@ -5,6 +5,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <tuple>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -73,6 +77,23 @@ Finished RunCollector(const std::vector<std::string>& arguments, const std::stri
   finished.status = process.Wait(timeout).value_or(-1000);
   finished.output = ReadFile(log);
   return finished;
+}
+
+std::vector<ClaimSpan> ReadClaims(const std::string& path) {
+  std::vector<ClaimSpan> spans;
+  std::istringstream lines(ReadFile(path));
+  ClaimSpan span;
+  while (lines >> span.terminal >> span.start >> span.end >> span.pid) spans.push_back(span);
+  return spans;
+}
+
+void ExpectNoOverlap(std::vector<ClaimSpan> spans) {
+  std::sort(spans.begin(), spans.end(),
+            [](const ClaimSpan& a, const ClaimSpan& b) { return std::tie(a.terminal, a.start) < std::tie(b.terminal, b.start); });
+  for (std::size_t i = 1; i < spans.size(); ++i) {
+    if (spans[i].terminal != spans[i - 1].terminal) continue;
+    EXPECT_GE(spans[i].start, spans[i - 1].end) << spans[i].terminal << " was held twice at once";
+  }
 }
 
 }  // namespace pq640collect::testing

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,5 +38,16 @@ Finished RunCollector(const std::vector<std::string>& arguments, const std::stri
                       std::chrono::seconds timeout = std::chrono::seconds(120));
 
 std::string ReadFile(const std::string& path);
+
+// One line of --claim-log: a terminal held by one process from start to end.
+struct ClaimSpan {
+  std::string terminal;
+  std::int64_t start = 0;
+  std::int64_t end = 0;
+  long pid = 0;
+};
+std::vector<ClaimSpan> ReadClaims(const std::string& path);
+// Fails the test when a terminal was held by two processes at once.
+void ExpectNoOverlap(std::vector<ClaimSpan> spans);
 
 }  // namespace pq640collect::testing

@@ -18,31 +18,6 @@ namespace {
 
 using namespace testing;
 
-struct ClaimSpan {
-  std::string terminal;
-  std::int64_t start = 0;
-  std::int64_t end = 0;
-  long pid = 0;
-};
-
-std::vector<ClaimSpan> ReadClaims(const std::string& path) {
-  std::vector<ClaimSpan> spans;
-  std::istringstream lines(ReadFile(path));
-  ClaimSpan span;
-  while (lines >> span.terminal >> span.start >> span.end >> span.pid) spans.push_back(span);
-  return spans;
-}
-
-// No terminal is held by two processes at once.
-void ExpectNoOverlap(std::vector<ClaimSpan> spans) {
-  std::sort(spans.begin(), spans.end(),
-            [](const ClaimSpan& a, const ClaimSpan& b) { return std::tie(a.terminal, a.start) < std::tie(b.terminal, b.start); });
-  for (std::size_t i = 1; i < spans.size(); ++i) {
-    if (spans[i].terminal != spans[i - 1].terminal) continue;
-    EXPECT_GE(spans[i].start, spans[i - 1].end) << spans[i].terminal << " was held twice at once";
-  }
-}
-
 TEST(RunCommand, OnceWithTwoWorkersSyncsEveryTerminalOnce) {
   SimFleet fleet(8, 4, {.users = 10, .administrators = 1, .io_records = 800, .admin_records = 20});
   ScratchDirectory dir;
