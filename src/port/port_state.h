@@ -54,6 +54,9 @@ struct PortState {
   std::uint16_t tcp_port = PQ640_TCP_PORT;
   os::SerialHandle serial_handle = os::kInvalidSerialHandle;
   os::Socket tcp_socket = os::kInvalidSocket;
+  // The process that last opened the port; 0 before the first open. The
+  // unload hook acts only there: a forked child shares the descriptors.
+  std::uint32_t opener_process = 0;
   std::uint32_t tcp_wait_ms = 0;
   // The current command's read wait on either link: how long the search for
   // the response's start byte may take once the request has gone out.

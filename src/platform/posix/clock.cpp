@@ -2,7 +2,6 @@
 // signals neither shorten nor stretch a wait.
 #include <poll.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -65,7 +64,5 @@ void SleepUntil(Micros deadline) {
 void SleepMs(std::uint32_t ms) { posix::SleepUntil(posix::NowUs() + std::uint64_t{ms} * 1000u); }
 
 std::uint64_t MonotonicMs() { return posix::NowUs() / 1000u; }
-
-std::uint32_t CurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
 
 }  // namespace pq640::os

@@ -13,6 +13,4 @@ void SleepMs(std::uint32_t ms) {
 
 std::uint64_t MonotonicMs() { return GetTickCount64(); }
 
-std::uint32_t CurrentProcessId() { return GetCurrentProcessId(); }
-
 }  // namespace pq640::os
