@@ -1,6 +1,7 @@
 #include "link/byte_channel.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "link/link_backend.h"
 #include "link/little_endian.h"
@@ -8,10 +9,25 @@
 namespace pq640 {
 namespace {
 
+// XOR of the bytes, eight at a time: a megabyte of templates costs
+// microseconds, not a millisecond.
+std::uint8_t XorOf(const std::uint8_t* bytes, std::uint32_t count) {
+  std::uint64_t wide = 0;
+  std::uint32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, bytes + i, 8);
+    wide ^= word;
+  }
+  std::uint8_t x = 0;
+  for (int shift = 0; shift < 64; shift += 8) x ^= static_cast<std::uint8_t>(wide >> shift);
+  for (; i < count; ++i) x ^= bytes[i];
+  return x;
+}
+
 void FoldIntoChecksum(const std::uint8_t* bytes, std::uint32_t count) {
   PortState& state = Port();
-  if (!state.checksum_enabled) return;
-  for (std::uint32_t i = 0; i < count; ++i) state.checksum ^= bytes[i];
+  if (state.checksum_enabled) state.checksum ^= XorOf(bytes, count);
 }
 
 ResultCode WriteGathered(const LinkBackend& link) {

@@ -21,7 +21,7 @@ inline constexpr std::uint32_t kReadWaitExtraMs = 1000;
 // Bytes received over TCP ahead of what the caller asked for, so that a record
 // read field by field costs no system call per field. Emptied whenever a
 // connection is made or dropped.
-inline constexpr std::uint32_t kReadAheadBytes = 8192;
+inline constexpr std::uint32_t kReadAheadBytes = 4096;
 struct ReadAhead {
   std::uint8_t bytes[kReadAheadBytes];
   std::uint32_t begin = 0;
@@ -34,7 +34,7 @@ struct ReadAhead {
 // (templates, ID lists, the settings block) is sent from where the caller
 // holds it, which stays valid until the command returns.
 inline constexpr std::uint32_t kSendGatherBytes = 2048;
-inline constexpr std::uint32_t kSendGatherSlices = 128;
+inline constexpr std::uint32_t kSendGatherSlices = 384;
 inline constexpr std::uint32_t kDirectSendBytes = 256;
 struct SendGather {
   std::uint8_t bytes[kSendGatherBytes];

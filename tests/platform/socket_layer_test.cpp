@@ -384,13 +384,15 @@ TEST(SocketTransfer, SendsAreWholeOrBoundedByTheWait) {
   const int peer = listener.Accept(3000);
   ASSERT_GE(peer, 0);
 
-  static std::uint8_t big[4 << 20];
-  for (std::size_t i = 0; i < sizeof big; ++i) big[i] = static_cast<std::uint8_t>(i * 7);
-  const os::SendSlice all{big, sizeof big};
+  // More than the kernel buffers on both ends can hold (a few MB on loopback).
+  std::vector<std::uint8_t> bytes(32u << 20);
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7);
+  const std::uint8_t* big = bytes.data();
+  const os::SendSlice all{big, static_cast<std::uint32_t>(bytes.size())};
   const timespec start = Now();
   const std::int64_t sent = os::SocketSend(socket, &all, 1, 300);
   EXPECT_GT(sent, 0);
-  EXPECT_LT(sent, static_cast<std::int64_t>(sizeof big));  // nobody reads 4 MB
+  EXPECT_LT(sent, static_cast<std::int64_t>(bytes.size()));  // nobody reads 32 MB
   EXPECT_GE(ElapsedMs(start), 280u);
   EXPECT_LE(ElapsedMs(start), 5000u);
   os::SocketClose(socket);

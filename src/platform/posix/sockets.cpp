@@ -8,6 +8,7 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 #include <unistd.h>
 
@@ -23,7 +24,7 @@ namespace pq640::os {
 namespace {
 
 // Pieces handed to one sendmsg call; more go in the next one.
-constexpr std::size_t kMaxPiecesPerCall = 64;
+constexpr std::size_t kMaxPiecesPerCall = 512;
 
 struct SocketEntry {
   Socket handle = kInvalidSocket;
@@ -144,6 +145,13 @@ std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t sl
                         std::uint32_t wait_ms) {
   const int fd = SocketFd(socket);
   if (fd < 0) return -1;
+  // The kernel bounds each wait for room itself: a blocking send that finds
+  // none for the wait returns what it sent, or EAGAIN when it sent nothing.
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(wait_ms / 1000u);
+  limit.tv_usec = static_cast<suseconds_t>(wait_ms % 1000u) * 1000;
+  if (wait_ms == 0) limit.tv_usec = 1;  // 0 would mean no limit at all
+  if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) return -1;
   std::int64_t sent = 0;
   std::uint32_t slice = 0;
   std::uint32_t offset = 0;  // into slices[slice]
@@ -161,17 +169,14 @@ std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t sl
     msghdr message{};
     message.msg_iov = pieces;
     message.msg_iovlen = count;
-    // Non-blocking, so that a peer that stops reading costs at most the wait;
     // MSG_NOSIGNAL: a peer that has gone must not raise SIGPIPE in the host.
-    const ssize_t n = sendmsg(fd, &message, MSG_DONTWAIT | MSG_NOSIGNAL);
+    const ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL);
     if (n < 0) {
       if (errno == EINTR) continue;
-      if (errno != EAGAIN && errno != EWOULDBLOCK) return sent == 0 ? -1 : sent;
-      if (posix::WaitFor(fd, POLLOUT, DeadlineAfter(wait_ms)) <= 0) return sent;
-      continue;
+      return sent == 0 && errno != EAGAIN && errno != EWOULDBLOCK ? -1 : sent;
     }
     sent += n;
-    // Step past what went out.
+    // Step past what went out; a partial send goes on where it stopped.
     std::size_t left = static_cast<std::size_t>(n);
     while (slice < slice_count && left >= slices[slice].size - offset) {
       left -= slices[slice].size - offset;

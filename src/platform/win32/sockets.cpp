@@ -10,7 +10,7 @@ namespace pq640::os {
 namespace {
 
 // Pieces handed to one WSASend call; more go in the next one.
-constexpr DWORD kMaxPiecesPerCall = 64;
+constexpr DWORD kMaxPiecesPerCall = 512;
 
 SOCKET Native(Socket socket) { return static_cast<SOCKET>(socket); }
 
