@@ -12,13 +12,15 @@ namespace pq640::integration {
 namespace {
 
 // Forks a child that exits at once through the normal exit path (static
-// destructors and exit handlers run), and waits for it.
+// destructors and exit handlers run), and waits for it. Its exit status is
+// not looked at: under the leak checker a child of a threaded process
+// reports the threads' memory and exits non-zero after the hook has run.
 bool RunExitingChild() {
   const pid_t child = fork();
   if (child == 0) std::exit(0);
   if (child < 0) return false;
   int status = 0;
-  return waitpid(child, &status, 0) == child && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  return waitpid(child, &status, 0) == child && WIFEXITED(status);
 }
 
 TEST_F(SimulatorTest, ExitingChildLeavesTheParentsConnectionAlone) {
