@@ -10,7 +10,9 @@ namespace {
 class TerminalAddress : public LibraryTest {};
 
 TEST_F(TerminalAddress, OnlyFourDecimalFieldsAreAccepted) {
-  const char* const accepted[] = {"127.0.0.1", "1.2.3.4", "255.255.255.254", "0.0.0.1", "10.0.0.0",
+  // Loopback only, even though nothing here connects: the forms still cover
+  // one- to three-digit fields, 0 and 255 in a field, and leading zeros.
+  const char* const accepted[] = {"127.0.0.1", "127.2.3.4", "127.255.255.254", "127.0.0.0", "127.10.0.0",
                                   "127.000.000.001"};
   for (const char* text : accepted) {
     EXPECT_EQ(PQ640_SetTerminalIPAddr(text), PQ640_OK) << text;
@@ -20,7 +22,7 @@ TEST_F(TerminalAddress, OnlyFourDecimalFieldsAreAccepted) {
       "",          "127.1",       "1",          "127.0.1",     "127.0.0.1.5", "127.0.0.256",
       "0x7f.0.0.1", "0x7F000001", "2130706433", "127.0.0.0001", "127..0.1",   ".127.0.0.1",
       "127.0.0.1.", " 127.0.0.1", "127.0.0.1 ", "127.0.0.1 x", "127.0.0.1\n", "127.0.0.-1",
-      "127.0.0.+1", "0.0.0.0",    "255.255.255.255", "a.b.c.d", "1.2.3.4/24", "1.2.3.4:7413"};
+      "127.0.0.+1", "0.0.0.0",    "255.255.255.255", "a.b.c.d", "127.2.3.4/24", "127.2.3.4:7413"};
   for (const char* text : rejected) {
     ASSERT_EQ(PQ640_SetTerminalIPAddr("127.0.0.5"), PQ640_OK);
     EXPECT_EQ(PQ640_SetTerminalIPAddr(text), PQ640_INVALID_ARGUMENT) << '"' << text << '"';
