@@ -78,12 +78,24 @@ ResultCode ReceiveLittleEndian(std::uint32_t* value, std::uint32_t width) {
 }  // namespace
 
 ResultCode SendBytes(const std::uint8_t* data, std::uint32_t count) {
+  const os::SendSlice whole{data, count};
+  return SendPieces(&whole, 1);
+}
+
+ResultCode SendPieces(const os::SendSlice* pieces, std::uint32_t count) {
   const LinkBackend& link = ActiveLink();
   if (const ResultCode r = link.usable(); r != PQ640_OK) return r;
-  const os::SendSlice whole{data, count};
-  const ResultCode result = Port().send_gather.active ? Gather(link, data, count) : link.write(&whole, 1);
-  if (result != PQ640_OK) return result;
-  FoldIntoChecksum(data, count);
+  PortState& state = Port();
+  if (!state.send_gather.active) {
+    if (const ResultCode r = link.write(pieces, count); r != PQ640_OK) return r;
+  } else {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      if (const ResultCode r = Gather(link, pieces[i].data, pieces[i].size); r != PQ640_OK) return r;
+    }
+  }
+  if (state.checksum_enabled) {
+    for (std::uint32_t i = 0; i < count; ++i) state.checksum ^= XorOf(pieces[i].data, pieces[i].size);
+  }
   return PQ640_OK;
 }
 

@@ -9,6 +9,9 @@
 namespace pq640 {
 
 ResultCode SendBytes(const std::uint8_t* data, std::uint32_t count);
+// The pieces in order, as one send: what a record whose fields lie apart in
+// the caller's memory costs, one look at the link rather than one per field.
+ResultCode SendPieces(const os::SendSlice* pieces, std::uint32_t count);
 ResultCode ReceiveBytes(std::uint8_t* buffer, std::uint32_t count);
 
 // Little-endian fixed-width forms.

@@ -22,29 +22,29 @@ bool IsEnrollableRecord(const RecordLayout& layout, const std::uint8_t* slot) {
          IsCodeLengthAccepted(slot[layout.code_length]);
 }
 
-bool IsEncodableRecord(const RecordLayout& layout, const std::uint8_t* slot) {
-  return slot[layout.template_count] <= kMaxTemplates && slot[layout.code_length] <= kMaxCodeLength;
+std::uint32_t RecordPieces(const RecordLayout& layout, const std::uint8_t* slot,
+                           os::SendSlice* pieces) {
+  // The wire form is the slot with the unused template and code bytes left
+  // out: at most three runs of the slot, and one when the record is full.
+  const std::uint32_t runs[kMaxRecordPieces][2] = {
+      {0, layout.templates + slot[layout.template_count] * kTemplateSize},
+      {layout.code_length, layout.code + slot[layout.code_length]},
+      {layout.info, layout.info + layout.info_size},
+  };
+  std::uint32_t count = 0;
+  for (const auto& [begin, end] : runs) {
+    if (count > 0 && pieces[count - 1].data + pieces[count - 1].size == slot + begin) {
+      pieces[count - 1].size += end - begin;
+    } else {
+      pieces[count++] = {slot + begin, end - begin};
+    }
+  }
+  return count;
 }
 
 ResultCode SendRecord(const RecordLayout& layout, const std::uint8_t* slot) {
-  if (const ResultCode r = SendBytes(slot, kIdStride); r != PQ640_OK) return r;
-  if (layout.has_level) {
-    if (const ResultCode r = SendBytes(slot + layout.level, 1); r != PQ640_OK) return r;
-  }
-  const std::uint8_t templates = slot[layout.template_count];
-  if (const ResultCode r = SendU8(templates); r != PQ640_OK) return r;
-  if (templates != 0) {
-    if (const ResultCode r = SendBytes(slot + layout.templates, templates * kTemplateSize);
-        r != PQ640_OK) {
-      return r;
-    }
-  }
-  const std::uint8_t code_length = slot[layout.code_length];
-  if (const ResultCode r = SendU8(code_length); r != PQ640_OK) return r;
-  if (code_length != 0) {
-    if (const ResultCode r = SendBytes(slot + layout.code, code_length); r != PQ640_OK) return r;
-  }
-  return SendBytes(slot + layout.info, layout.info_size);
+  os::SendSlice pieces[kMaxRecordPieces];
+  return SendPieces(pieces, RecordPieces(layout, slot, pieces));
 }
 
 ResultCode ReceiveRecord(const RecordLayout& layout, std::uint8_t* slot) {

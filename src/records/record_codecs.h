@@ -34,6 +34,18 @@ struct RecordLayout {
 inline constexpr RecordLayout kUserLayout{false, 0, 4, 5, 965, 966, 976, 10};
 inline constexpr RecordLayout kAdminLayout{true, 4, 5, 6, 966, 967, 977, 9};
 
+// The encoder sends the slot in runs, so the fields it sends back to back
+// must lie back to back in the slot: ID, level, template count and templates;
+// code length and code.
+constexpr bool IsWireOrdered(const RecordLayout& layout) {
+  const std::uint32_t after_id = layout.has_level ? layout.level + 1 : kIdStride;
+  return (!layout.has_level || layout.level == kIdStride) && layout.template_count == after_id &&
+         layout.templates == layout.template_count + 1 && layout.code == layout.code_length + 1 &&
+         layout.code_length >= layout.templates + kMaxTemplates * kTemplateSize &&
+         layout.info >= layout.code + kMaxCodeLength;
+}
+static_assert(IsWireOrdered(kUserLayout) && IsWireOrdered(kAdminLayout));
+
 static_assert(offsetof(PQ640_UserData, template_count) == kUserLayout.template_count);
 static_assert(offsetof(PQ640_UserData, templates) == kUserLayout.templates);
 static_assert(offsetof(PQ640_UserData, code_length) == kUserLayout.code_length);
@@ -51,19 +63,23 @@ static_assert(sizeof(PQ640_AdminData::info) == kAdminLayout.info_size);
 // What the terminal accepts in a single add: up to two templates, and a code
 // that is absent or 4 to 10 bytes long.
 bool IsEnrollableRecord(const RecordLayout& layout, const std::uint8_t* slot);
-// What the encoder can send without reading outside the slot.
-bool IsEncodableRecord(const RecordLayout& layout, const std::uint8_t* slot);
+// What the encoder can send without reading outside the slot. Inline: a bulk
+// add looks at every record before the first byte goes out.
+inline bool IsEncodableRecord(const RecordLayout& layout, const std::uint8_t* slot) {
+  return slot[layout.template_count] <= kMaxTemplates && slot[layout.code_length] <= kMaxCodeLength;
+}
 
-// Send the record in wire order; the template and code parts only as far as
-// their counts go. The record must be encodable.
+// The record in wire order, the template and code parts only as far as their
+// counts go, as up to kMaxRecordPieces runs of the slot written to `pieces`;
+// returns how many. The record must be encodable.
+inline constexpr std::uint32_t kMaxRecordPieces = 3;
+std::uint32_t RecordPieces(const RecordLayout& layout, const std::uint8_t* slot,
+                           os::SendSlice* pieces);
 ResultCode SendRecord(const RecordLayout& layout, const std::uint8_t* slot);
 // Receive one record into the slot. A count, length or level out of range is
 // stored and then rejected with -104; the rest of the response is not read.
 ResultCode ReceiveRecord(const RecordLayout& layout, std::uint8_t* slot);
 
-inline ResultCode SendUserData(const std::uint8_t* slot) { return SendRecord(kUserLayout, slot); }
-inline ResultCode SendAdminData(const std::uint8_t* slot) { return SendRecord(kAdminLayout, slot); }
 inline ResultCode ReceiveUserData(std::uint8_t* slot) { return ReceiveRecord(kUserLayout, slot); }
-inline ResultCode ReceiveAdminData(std::uint8_t* slot) { return ReceiveRecord(kAdminLayout, slot); }
 
 }  // namespace pq640

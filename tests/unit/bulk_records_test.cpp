@@ -1,5 +1,7 @@
 // Bulk enrolment transfers: callback orders, where each count output is
 // written, failures in the middle of a loop, and the batch and record checks.
+#include <array>
+
 #include "record_builders.h"
 
 namespace pq640::test {
@@ -177,6 +179,38 @@ TEST_F(BulkRecords, AddUsersStopsAtAResultThatNeverComes) {
   EXPECT_EQ(results[0], 0);
   EXPECT_EQ(results[1], 0xEE);
   EXPECT_EQ(Progress(), (Calls{{3, 0}, {3, 1}, {3, 2}, {3, 0}, {3, 1}}));
+}
+
+// Records go to the channel in groups, each as runs of its slot: every shape
+// of record, across group boundaries, must still leave as its exact wire form.
+TEST_F(BulkRecords, AddUsersEncodesEveryShapeAcrossGroups) {
+  std::vector<PQ640_UserData> users;
+  Bytes payload = U32(75);
+  for (std::uint32_t i = 0; i < 75; ++i) {
+    const std::uint8_t templates = static_cast<std::uint8_t>(i % 3);
+    const std::uint8_t code_length = std::array<std::uint8_t, 4>{0, 4, 10, 7}[(i / 3) % 4];
+    users.push_back(MakeUser(i + 1, templates, code_length, static_cast<std::uint8_t>(i)));
+    const Bytes wire = UserWire(users.back());
+    payload.insert(payload.end(), wire.begin(), wire.end());
+  }
+  AnswerOverTcp(ResponseFrame(0, 0, Bytes(75, 0)));
+  std::vector<std::uint8_t> results(75, 0xEE);
+  ASSERT_EQ(PQ640_AddUsersData(75, users.data(), results.data(), nullptr), PQ640_OK);
+  EXPECT_EQ(Sent(), RequestFrame(0, 0x15, payload));
+  EXPECT_EQ(results, std::vector<std::uint8_t>(75, 0));
+}
+
+// Without a callback the results arrive as one block; a response cut short
+// still leaves what arrived, and only that, in the caller's array.
+TEST_F(BulkRecords, AddUsersWithoutCallbackStopsAtAResultThatNeverComes) {
+  const PQ640_UserData users[3] = {MakeUser(1, 0, 0), MakeUser(2, 0, 0), MakeUser(3, 0, 0)};
+  const Bytes whole = ResponseFrame(0, 0, {5, 6, 7});
+  AnswerOverTcp(Bytes(whole.begin(), whole.begin() + 6));  // header and two results
+  std::uint8_t results[3] = {0xEE, 0xEE, 0xEE};
+  EXPECT_EQ(PQ640_AddUsersData(3, users, results, nullptr), PQ640_TCP_FAILED);
+  EXPECT_EQ(results[0], 5);
+  EXPECT_EQ(results[1], 6);
+  EXPECT_EQ(results[2], 0xEE);
 }
 
 std::uint8_t* g_results = nullptr;
