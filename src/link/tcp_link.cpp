@@ -83,9 +83,7 @@ ResultCode TcpWrite(const os::SendSlice* slices, std::uint32_t slice_count) {
   return sent == total ? PQ640_OK : PQ640_SEND_FAILED;
 }
 
-// Waits at most tcp_wait_ms for the next bytes and takes as many as have
-// arrived, up to the read-ahead's size. 0 from the receive is the terminal
-// closing the connection.
+// Waits at most tcp_wait_ms for the next bytes without taking any.
 ResultCode WaitForData() {
   const PortState& state = Port();
   return os::SocketWaitReadable(state.tcp_socket, state.tcp_wait_ms) == os::WaitResult::kReady
@@ -93,10 +91,13 @@ ResultCode WaitForData() {
              : PQ640_TCP_FAILED;
 }
 
+// The wait is the receive's own: where the bytes are already there, taking
+// them is one system call.
 ResultCode FillReadAhead() {
   PortState& state = Port();
-  if (const ResultCode r = WaitForData(); r != PQ640_OK) return r;
-  const std::int32_t got = os::SocketReceive(state.tcp_socket, state.read_ahead.bytes, kReadAheadBytes);
+  const std::int32_t got =
+      os::SocketReceive(state.tcp_socket, state.read_ahead.bytes, kReadAheadBytes, state.tcp_wait_ms);
+  if (got == os::kReceiveTimedOut || got == os::kReceiveWaitFailed) return PQ640_TCP_FAILED;
   if (got <= 0) return PQ640_READ_FAILED;
   state.read_ahead.begin = 0;
   state.read_ahead.end = static_cast<std::uint32_t>(got);

@@ -63,8 +63,15 @@ struct SendSlice {
 // the peer has closed.
 std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t slice_count,
                         std::uint32_t wait_ms);
-// Bytes received (at most `count`), 0 when the peer has closed, -1 on failure.
-std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count);
+// Waits at most `wait_ms` for bytes to arrive and takes up to `count` of
+// them, in one call, so that a bulk read costs one system call per buffer
+// where the bytes are already there. Returns the bytes received, 0 when the
+// peer has closed, or one of the failures below.
+inline constexpr std::int32_t kReceiveFailed = -1;
+inline constexpr std::int32_t kReceiveTimedOut = -2;     // nothing arrived within the wait
+inline constexpr std::int32_t kReceiveWaitFailed = -3;   // the socket could not be waited on
+std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count,
+                           std::uint32_t wait_ms);
 void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes);
 // Segments leave as soon as they are sent instead of waiting for the peer's
 // acknowledgement of the previous one. Failures are not reported.

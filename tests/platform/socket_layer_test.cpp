@@ -6,9 +6,11 @@
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <thread>
@@ -219,7 +221,7 @@ TEST(SocketLayer, OperationsOnUnknownHandlesFail) {
     EXPECT_EQ(os::SocketWaitReadable(bogus, 0), os::WaitResult::kFailed);
     const os::SendSlice one{&byte, 1};
     EXPECT_EQ(os::SocketSend(bogus, &one, 1, 0), -1);
-    EXPECT_EQ(os::SocketReceive(bogus, &byte, 1), -1);
+    EXPECT_EQ(os::SocketReceive(bogus, &byte, 1, 0), os::kReceiveWaitFailed);
   }
 }
 
@@ -306,19 +308,25 @@ TEST(SocketTransfer, RoundTripOverLoopback) {
   ASSERT_EQ(recv(peer, seen, sizeof seen, 0), 4);
   EXPECT_EQ(std::memcmp(seen, request, 4), 0);
 
-  // Nothing sent yet: the wait runs out.
+  // Nothing sent yet: the waits run out, each after its own time.
   timespec start = Now();
   EXPECT_EQ(os::SocketWaitReadable(socket, 300), os::WaitResult::kTimedOut);
   EXPECT_GE(ElapsedMs(start), 280u);
   EXPECT_LE(ElapsedMs(start), 3000u);
+  std::uint8_t received[16] = {};
+  for (const std::uint32_t wait_ms : {300u, 100u, 300u}) {
+    start = Now();
+    EXPECT_EQ(os::SocketReceive(socket, received, sizeof received, wait_ms), os::kReceiveTimedOut);
+    EXPECT_GE(ElapsedMs(start), wait_ms - 20) << "wait " << wait_ms;
+    EXPECT_LE(ElapsedMs(start), wait_ms + 2000) << "wait " << wait_ms;
+  }
 
   const std::uint8_t response[] = {0x7F, 0x01, 0x00, 0x00, 0x42, 0x99};
   ASSERT_EQ(send(peer, response, sizeof response, 0), 6);
   EXPECT_EQ(os::SocketWaitReadable(socket, 3000), os::WaitResult::kReady);
-  std::uint8_t received[16] = {};
   std::int32_t total = 0;
   for (int i = 0; i < 10 && total < 6; ++i) {
-    const std::int32_t n = os::SocketReceive(socket, received + total, 16 - total);
+    const std::int32_t n = os::SocketReceive(socket, received + total, 16 - total, 3000);
     ASSERT_GT(n, 0);
     total += n;
   }
@@ -328,7 +336,71 @@ TEST(SocketTransfer, RoundTripOverLoopback) {
   // The peer closes: the wait reports ready and the receive reports 0.
   close(peer);
   EXPECT_EQ(os::SocketWaitReadable(socket, 3000), os::WaitResult::kReady);
-  EXPECT_EQ(os::SocketReceive(socket, received, sizeof received), 0);
+  EXPECT_EQ(os::SocketReceive(socket, received, sizeof received, 3000), 0);
+  os::SocketClose(socket);
+}
+
+namespace {
+
+void IgnoreAlarm(int) {}
+
+// SIGALRM every 40 ms, its handler installed without SA_RESTART so that every
+// blocking call it meets is interrupted; restored when the case ends.
+class AlarmStorm {
+ public:
+  AlarmStorm() {
+    struct sigaction action {};
+    action.sa_handler = &IgnoreAlarm;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGALRM, &action, &previous_);
+    const itimerval every{{0, 40000}, {0, 40000}};
+    setitimer(ITIMER_REAL, &every, nullptr);
+  }
+  ~AlarmStorm() {
+    const itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous_, nullptr);
+  }
+
+ private:
+  struct sigaction previous_ {};
+};
+
+}  // namespace
+
+// Signals neither end a receive's wait early nor stretch it, and bytes that
+// arrive in the middle of it are taken.
+TEST(SocketTransfer, ReceiveWaitsThroughSignals) {
+  StartedLayer layer;
+  ASSERT_TRUE(layer.started());
+  Listener listener;
+  ASSERT_NE(listener.port, 0);
+  const os::Socket socket = os::SocketCreate();
+  ASSERT_NE(socket, os::kInvalidSocket);
+  ASSERT_TRUE(ConnectLoopback(socket, listener.port));
+  ASSERT_TRUE(os::SocketSetBlocking(socket, true));
+  const int peer = listener.Accept(3000);
+  ASSERT_GE(peer, 0);
+  std::uint8_t received[8] = {};
+  {
+    const AlarmStorm storm;
+    timespec start = Now();
+    EXPECT_EQ(os::SocketReceive(socket, received, sizeof received, 400), os::kReceiveTimedOut);
+    EXPECT_GE(ElapsedMs(start), 380u);
+    EXPECT_LE(ElapsedMs(start), 3000u);
+
+    std::thread late([peer] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      const std::uint8_t byte = 0x5A;
+      (void)send(peer, &byte, 1, 0);
+    });
+    start = Now();
+    EXPECT_EQ(os::SocketReceive(socket, received, sizeof received, 3000), 1);
+    EXPECT_EQ(received[0], 0x5A);
+    EXPECT_LE(ElapsedMs(start), 2900u);
+    late.join();
+  }
+  close(peer);
   os::SocketClose(socket);
 }
 

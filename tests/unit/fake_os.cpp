@@ -262,21 +262,32 @@ std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t sl
   return sent;
 }
 
-std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count) {
-  Log("SocketReceive(%ld,%u)", static_cast<long>(socket), count);
+std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count,
+                           std::uint32_t wait_ms) {
+  Log("SocketReceive(%ld,%u,%u)", static_cast<long>(socket), count, wait_ms);
   fake::FakeSocket* s = fake::FindSocket(socket);
-  if (s == nullptr) return -1;
+  if (s == nullptr) return kReceiveWaitFailed;
   switch (InjectedHere()) {
-    case Injected::kFailure: return -1;
+    case Injected::kFailure: return kReceiveFailed;
     case Injected::kPeerClose: return 0;
+    case Injected::kTimeout: g_os.now_ms += wait_ms; return kReceiveTimedOut;
     case Injected::kShort: count = std::min<std::uint32_t>(count, 1); break;
     default: break;
   }
   if (s->script.input.empty()) {
-    return s->script.end == fake::InputEnd::kPeerClose ? 0 : -1;
+    switch (s->script.end) {
+      case fake::InputEnd::kSilence: g_os.now_ms += wait_ms; return kReceiveTimedOut;
+      case fake::InputEnd::kWaitError: return kReceiveWaitFailed;
+      case fake::InputEnd::kPeerClose: return 0;
+      default: return kReceiveFailed;
+    }
   }
-  // A chunk that has not arrived yet: a blocking receive waits for it.
-  g_os.now_ms = std::max(g_os.now_ms, fake::HeadReadyAt(*s, s->script.input));
+  const std::uint64_t ready_at = fake::HeadReadyAt(*s, s->script.input);
+  if (ready_at > g_os.now_ms + wait_ms) {
+    g_os.now_ms += wait_ms;
+    return kReceiveTimedOut;
+  }
+  g_os.now_ms = std::max(g_os.now_ms, ready_at);
   return static_cast<std::int32_t>(fake::TakeFromHead(*s, s->script.input, buffer, count));
 }
 

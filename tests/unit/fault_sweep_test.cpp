@@ -119,9 +119,9 @@ std::set<PQ640_ResultCode> CodesFor(const std::string& call, Injected how) {
                                        : std::set<PQ640_ResultCode>{PQ640_SEND_FAILED};
   }
   if (starts("SocketReceive")) {
-    return how == Injected::kFailure || how == Injected::kPeerClose
-               ? std::set<PQ640_ResultCode>{PQ640_READ_FAILED}
-               : std::set<PQ640_ResultCode>{PQ640_OK};  // a partial receive is read on
+    if (how == Injected::kFailure || how == Injected::kPeerClose) return {PQ640_READ_FAILED};
+    if (how == Injected::kTimeout) return {PQ640_TCP_FAILED};  // nothing came within its wait
+    return {PQ640_OK};  // a partial receive is read on
   }
   if (starts("SerialOpen")) return {PQ640_OPEN_FAILED};
   // Closing fails for a close, and for a reopen that must close first.

@@ -137,14 +137,18 @@ TEST(Win32SocketTransfer, RoundTripTimeOutAndPeerClose) {
   EXPECT_EQ(os::SocketWaitReadable(socket, 300), os::WaitResult::kTimedOut);
   EXPECT_GE(ElapsedMs(start), 280);
   EXPECT_LE(ElapsedMs(start), 3000);
+  std::uint8_t received[8] = {};
+  start = std::chrono::steady_clock::now();
+  EXPECT_EQ(os::SocketReceive(socket, received, sizeof received, 300), os::kReceiveTimedOut);
+  EXPECT_GE(ElapsedMs(start), 280);
+  EXPECT_LE(ElapsedMs(start), 3000);
 
   const char response[] = {0x7F, 0x01, 0x00, 0x00, 0x42};
   ASSERT_EQ(send(peer, response, sizeof response, 0), 5);
   EXPECT_EQ(os::SocketWaitReadable(socket, 3000), os::WaitResult::kReady);
-  std::uint8_t received[8] = {};
   std::int32_t total = 0;
   for (int i = 0; i < 10 && total < 5; ++i) {
-    const std::int32_t n = os::SocketReceive(socket, received + total, 8 - total);
+    const std::int32_t n = os::SocketReceive(socket, received + total, 8 - total, 3000);
     ASSERT_GT(n, 0);
     total += n;
   }
@@ -153,7 +157,7 @@ TEST(Win32SocketTransfer, RoundTripTimeOutAndPeerClose) {
 
   closesocket(peer);
   EXPECT_EQ(os::SocketWaitReadable(socket, 3000), os::WaitResult::kReady);
-  EXPECT_EQ(os::SocketReceive(socket, received, sizeof received), 0);
+  EXPECT_EQ(os::SocketReceive(socket, received, sizeof received, 3000), 0);
   os::SocketClose(socket);
 }
 

@@ -26,9 +26,16 @@ namespace {
 // Pieces handed to one sendmsg call; more go in the next one.
 constexpr std::size_t kMaxPiecesPerCall = 512;
 
+// A wait option this layer has not set on the socket yet.
+constexpr std::uint32_t kWaitUnset = UINT32_MAX;
+
 struct SocketEntry {
   Socket handle = kInvalidSocket;
   int fd = -1;
+  // SO_RCVTIMEO and SO_SNDTIMEO as last set here: a bulk transfer sets each
+  // once, not once per call.
+  std::uint32_t receive_wait_ms = kWaitUnset;
+  std::uint32_t send_wait_ms = kWaitUnset;
 };
 
 constinit posix::HandleTable<SocketEntry, 64> g_sockets;
@@ -41,6 +48,19 @@ int SocketFd(Socket socket) {
 
 posix::Micros DeadlineAfter(std::uint32_t timeout_ms) {
   return posix::DeadlineAfterMs(posix::NowUs(), timeout_ms);
+}
+
+// Bounds every blocking send or receive on the socket by `wait_ms`; the
+// kernel then ends a wait that runs out with EAGAIN.
+bool SetWaitOption(int fd, int option, std::uint32_t wait_ms, std::uint32_t* current) {
+  if (*current == wait_ms) return true;
+  timeval limit{};
+  limit.tv_sec = static_cast<time_t>(wait_ms / 1000u);
+  limit.tv_usec = static_cast<suseconds_t>(wait_ms % 1000u) * 1000;
+  if (wait_ms == 0) limit.tv_usec = 1;  // 0 would mean no limit at all
+  const bool set = setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) == 0;
+  *current = set ? wait_ms : kWaitUnset;
+  return set;
 }
 
 }  // namespace
@@ -143,15 +163,12 @@ WaitResult SocketWaitReadable(Socket socket, std::uint32_t timeout_ms) {
 
 std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t slice_count,
                         std::uint32_t wait_ms) {
-  const int fd = SocketFd(socket);
-  if (fd < 0) return -1;
+  SocketEntry* entry = g_sockets.Find(socket);
+  if (entry == nullptr) return -1;
+  const int fd = entry->fd;
   // The kernel bounds each wait for room itself: a blocking send that finds
   // none for the wait returns what it sent, or EAGAIN when it sent nothing.
-  timeval limit{};
-  limit.tv_sec = static_cast<time_t>(wait_ms / 1000u);
-  limit.tv_usec = static_cast<suseconds_t>(wait_ms % 1000u) * 1000;
-  if (wait_ms == 0) limit.tv_usec = 1;  // 0 would mean no limit at all
-  if (setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit) != 0) return -1;
+  if (!SetWaitOption(fd, SO_SNDTIMEO, wait_ms, &entry->send_wait_ms)) return -1;
   std::int64_t sent = 0;
   std::uint32_t slice = 0;
   std::uint32_t offset = 0;  // into slices[slice]
@@ -188,14 +205,30 @@ std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t sl
   return sent;
 }
 
-std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count) {
-  const int fd = SocketFd(socket);
-  if (fd < 0) return -1;
+std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count,
+                           std::uint32_t wait_ms) {
+  SocketEntry* entry = g_sockets.Find(socket);
+  if (entry == nullptr) return kReceiveWaitFailed;
+  const int fd = entry->fd;
   const std::size_t length = count > INT32_MAX ? INT32_MAX : count;
-  for (;;) {
+  const posix::Micros deadline = DeadlineAfter(wait_ms);
+  // A blocking receive bounded by the kernel: bytes that are already there,
+  // or that arrive within the wait, cost this one call.
+  if (SetWaitOption(fd, SO_RCVTIMEO, wait_ms, &entry->receive_wait_ms)) {
     const ssize_t n = recv(fd, buffer, length, 0);
     if (n >= 0) return static_cast<std::int32_t>(n);
-    if (errno != EINTR) return -1;
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return kReceiveFailed;
+  }
+  // Interrupted by a signal, ended by the kernel's reckoning of the time, or
+  // not bounded at all: what is left of the wait is waited out here.
+  for (;;) {
+    // POLLHUP and POLLERR count as ready: the receive reports them.
+    const int events = posix::WaitFor(fd, POLLIN, deadline);
+    if (events < 0 || (events & POLLNVAL) != 0) return kReceiveWaitFailed;
+    if (events == 0) return kReceiveTimedOut;
+    const ssize_t n = recv(fd, buffer, length, MSG_DONTWAIT);
+    if (n >= 0) return static_cast<std::int32_t>(n);
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) return kReceiveFailed;
   }
 }
 

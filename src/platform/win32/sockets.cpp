@@ -152,10 +152,18 @@ std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t sl
   return failed && sent == 0 ? -1 : sent;
 }
 
-std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count) {
+std::int32_t SocketReceive(Socket socket, std::uint8_t* buffer, std::uint32_t count,
+                           std::uint32_t wait_ms) {
+  // A timed-out blocking receive leaves a Windows socket in an undefined
+  // state, so the wait is a select of its own before the receive.
+  switch (SocketWaitReadable(socket, wait_ms)) {
+    case WaitResult::kReady: break;
+    case WaitResult::kTimedOut: return kReceiveTimedOut;
+    case WaitResult::kFailed: return kReceiveWaitFailed;
+  }
   const int length = count > INT32_MAX ? INT32_MAX : static_cast<int>(count);
   const int received = recv(Native(socket), reinterpret_cast<char*>(buffer), length, 0);
-  return received == SOCKET_ERROR ? -1 : received;
+  return received == SOCKET_ERROR ? kReceiveFailed : received;
 }
 
 void SocketSetReceiveBufferSize(Socket socket, std::uint32_t bytes) {
