@@ -30,8 +30,10 @@ class ReplayServer {
   void Stop();
 
   // Only between connections: the exchange must outlive every connection
-  // that uses it.
-  void Serve(const Exchange* exchange);
+  // that uses it. With an alternative (a request of the same length), each
+  // connection gets the answer of whichever request it sent, so two
+  // scenarios can be timed alternately.
+  void Serve(const Exchange* exchange, const Exchange* alternative = nullptr);
 
   // Connections whose request differed from the expected bytes, or that
   // ended before the whole request arrived.
@@ -45,6 +47,7 @@ class ReplayServer {
   std::thread thread_;
   std::atomic<bool> stopping_{false};
   std::atomic<const Exchange*> exchange_{nullptr};
+  std::atomic<const Exchange*> alternative_{nullptr};
   std::atomic<std::uint64_t> bad_requests_{0};
   Bytes received_;
 };
