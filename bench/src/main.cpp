@@ -153,6 +153,24 @@ int Run(const Options& options) {
                 Ratio(growth->median_ratio).c_str(), Verdict(met).c_str(),
                 Ratio(large_row->result.median_b / small_row->result.median_b).c_str());
   }
+  // Informational: the raw sender sends one prepared buffer, while any client
+  // sending a caller's records must read them for the checksum and send each
+  // from its slot. This yardstick does just that and nothing more.
+  if (const Scenario* add = FindScenario(scenarios, kAddUsersName)) {
+    replay.Serve(&add->exchange);
+    const auto result = RunPaired(LibrarySide(options.replay_address, *add),
+                                  RawEncoderSide(options.replay_address, *add, data.users, raw_buffer),
+                                  options.runs, &error);
+    if (!result) {
+      std::fprintf(stderr, "pq640-bench: %s\n", error.c_str());
+      return 1;
+    }
+    PrintRatios(options, std::string(kAddUsersName) + " (raw encoder)", *result);
+    std::printf("AddUsersData against a raw encoder (checksum computed, each record sent from its slot, "
+                "one vectored send; informational): library %s, raw encoder %s, ratio %s\n",
+                Milliseconds(result->median_a).c_str(), Milliseconds(result->median_b).c_str(),
+                Ratio(result->median_ratio).c_str());
+  }
   if (const Row* check_link = FindRow(rows, kCheckLinkName)) {
     std::printf("CheckLink beyond the raw exchange (connect included in both): %+.3f ms\n",
                 (check_link->result.median_a - check_link->result.median_b) * 1000);

@@ -20,4 +20,14 @@ namespace pq640bench {
 std::optional<Elapsed> RawExchange(const std::string& address, std::uint16_t port,
                                   const Bytes& request, std::span<std::uint8_t> response);
 
+// The least a client must do to send records from where a caller holds them:
+// `head` (preamble to the record count) and then `record_bytes` of each slot
+// of `records` (`slot_size` apart), each straight from the slot, the XOR
+// checksum computed over them, all in one vectored send; the response is read
+// as RawExchange reads it. At most 1022 records.
+std::optional<Elapsed> RawEncoderExchange(const std::string& address, std::uint16_t port,
+                                         std::span<const std::uint8_t> head, const void* records,
+                                         std::size_t count, std::size_t slot_size,
+                                         std::size_t record_bytes, std::span<std::uint8_t> response);
+
 }  // namespace pq640bench

@@ -150,7 +150,7 @@ Scenario GetUsersIoRecords(const DataSet& data, Outputs& out) {
 
 Scenario AddUsers(const DataSet& data, Outputs& out) {
   Scenario s;
-  s.name = "AddUsersData, 1000 users";
+  s.name = kAddUsersName;
   s.target = Target::kRawSender;
   Bytes payload;
   AppendU32(payload, static_cast<std::uint32_t>(data.users.size()));

@@ -21,6 +21,10 @@ enum class Target {
 };
 
 inline constexpr const char* kCheckLinkName = "CheckLink, first command after OpenPort";
+inline constexpr const char* kAddUsersName = "AddUsersData, 1000 users";
+// The request of the bulk add up to its record count: preamble, start byte,
+// terminal ID, command and count.
+inline constexpr std::size_t kAddUsersHeadBytes = 23;
 
 struct Scenario {
   std::string name;

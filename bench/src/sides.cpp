@@ -53,4 +53,22 @@ Side RawSide(const std::string& address, const Scenario& scenario, Bytes& buffer
   };
 }
 
+Side RawEncoderSide(const std::string& address, const Scenario& add_users,
+                    const std::vector<PQ640_UserData>& users, Bytes& buffer) {
+  return [address, &add_users, &users, &buffer](std::string* error) -> std::optional<Sample> {
+    buffer.assign(add_users.exchange.response.size(), 0);
+    const std::span<const std::uint8_t> head(add_users.exchange.request.data(), kAddUsersHeadBytes);
+    // Every user is full, so its wire form is the first bytes of its slot.
+    const std::size_t record_bytes = UserWire(users.front()).size();
+    const std::optional<Elapsed> elapsed =
+        RawEncoderExchange(address, kTerminalPort, head, users.data(), users.size(), sizeof(PQ640_UserData),
+                           record_bytes, buffer);
+    if (!elapsed || buffer != add_users.exchange.response) {
+      *error = add_users.name + ": raw encoder exchange with " + address + " failed";
+      return std::nullopt;
+    }
+    return Sample{elapsed->wall_seconds, elapsed->cpu_seconds, 0};
+  };
+}
+
 }  // namespace pq640bench

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "paired_runs.h"
 #include "scenarios.h"
@@ -20,5 +21,9 @@ Side LibrarySide(const std::string& address, const Scenario& scenario);
 
 // RawExchange of the scenario's bytes; `buffer` receives the response.
 Side RawSide(const std::string& address, const Scenario& scenario, Bytes& buffer);
+
+// RawEncoderExchange of the bulk add's users, straight from `users`.
+Side RawEncoderSide(const std::string& address, const Scenario& add_users,
+                    const std::vector<PQ640_UserData>& users, Bytes& buffer);
 
 }  // namespace pq640bench
