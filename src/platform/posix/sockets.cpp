@@ -12,6 +12,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstddef>
@@ -61,6 +62,15 @@ bool SetWaitOption(int fd, int option, std::uint32_t wait_ms, std::uint32_t* cur
   const bool set = setsockopt(fd, SOL_SOCKET, option, &limit, sizeof limit) == 0;
   *current = set ? wait_ms : kWaitUnset;
   return set;
+}
+
+// Sets what is left until `deadline` (at most `wait_ms`) as the socket's
+// send wait; false when nothing is left.
+bool ShortenSendWait(SocketEntry* entry, posix::Micros deadline, std::uint32_t wait_ms) {
+  const posix::Micros now = posix::NowUs();
+  if (now >= deadline) return false;
+  const std::uint64_t left_ms = std::min<std::uint64_t>((deadline - now + 999) / 1000, wait_ms);
+  return SetWaitOption(entry->fd, SO_SNDTIMEO, static_cast<std::uint32_t>(left_ms), &entry->send_wait_ms);
 }
 
 }  // namespace
@@ -169,6 +179,9 @@ std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t sl
   // The kernel bounds each wait for room itself: a blocking send that finds
   // none for the wait returns what it sent, or EAGAIN when it sent nothing.
   if (!SetWaitOption(fd, SO_SNDTIMEO, wait_ms, &entry->send_wait_ms)) return -1;
+  // A signal ends a wait early with EINTR; the send goes on with only what is
+  // left of it, so a host's interval timer cannot stretch it without end.
+  posix::Micros deadline = DeadlineAfter(wait_ms);
   std::int64_t sent = 0;
   std::uint32_t slice = 0;
   std::uint32_t offset = 0;  // into slices[slice]
@@ -189,10 +202,17 @@ std::int64_t SocketSend(Socket socket, const SendSlice* slices, std::uint32_t sl
     // MSG_NOSIGNAL: a peer that has gone must not raise SIGPIPE in the host.
     const ssize_t n = sendmsg(fd, &message, MSG_NOSIGNAL);
     if (n < 0) {
-      if (errno == EINTR) continue;
-      return sent == 0 && errno != EAGAIN && errno != EWOULDBLOCK ? -1 : sent;
+      const int error = errno;
+      if (error == EINTR) {
+        if (ShortenSendWait(entry, deadline, wait_ms)) continue;
+        return sent;  // the wait ran out between signals
+      }
+      return sent == 0 && error != EAGAIN && error != EWOULDBLOCK ? -1 : sent;
     }
     sent += n;
+    // Progress: the next wait for room is a whole one again.
+    deadline = DeadlineAfter(wait_ms);
+    if (!SetWaitOption(fd, SO_SNDTIMEO, wait_ms, &entry->send_wait_ms)) return sent;
     // Step past what went out; a partial send goes on where it stopped.
     std::size_t left = static_cast<std::size_t>(n);
     while (slice < slice_count && left >= slices[slice].size - offset) {
