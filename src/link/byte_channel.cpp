@@ -85,32 +85,18 @@ ResultCode SendBytes(const std::uint8_t* data, std::uint32_t count) {
 ResultCode SendPieces(const os::SendSlice* pieces, std::uint32_t count) {
   const LinkBackend& link = ActiveLink();
   if (const ResultCode r = link.usable(); r != PQ640_OK) return r;
-  PortState& state = Port();
-  if (!state.send_gather.active) {
+  if (!Port().send_gather.active) {
     if (const ResultCode r = link.write(pieces, count); r != PQ640_OK) return r;
   } else {
     for (std::uint32_t i = 0; i < count; ++i) {
       if (const ResultCode r = Gather(link, pieces[i].data, pieces[i].size); r != PQ640_OK) return r;
     }
   }
-  if (state.checksum_enabled) {
-    for (std::uint32_t i = 0; i < count; ++i) state.checksum ^= XorOf(pieces[i].data, pieces[i].size);
-  }
+  for (std::uint32_t i = 0; i < count; ++i) FoldIntoChecksum(pieces[i].data, pieces[i].size);
   return PQ640_OK;
 }
 
 ResultCode ReceiveBytes(std::uint8_t* buffer, std::uint32_t count) {
-  // Bytes received ahead belong to this request's connection: a field they
-  // hold whole is taken without asking the link, the common case of a record
-  // read field by field.
-  PortState& state = Port();
-  ReadAhead& ahead = state.read_ahead;
-  if (count != 0 && ahead.end - ahead.begin >= count) {
-    std::copy_n(ahead.bytes + ahead.begin, count, buffer);
-    ahead.begin += count;
-    if (state.checksum_enabled) state.checksum ^= XorOf(buffer, count);
-    return PQ640_OK;
-  }
   const LinkBackend& link = ActiveLink();
   if (const ResultCode r = link.usable(); r != PQ640_OK) return r;
   std::uint32_t arrived = 0;
@@ -140,12 +126,6 @@ void DiscardGathered() {
   gather.size = 0;
   gather.slice_count = 0;
   gather.active = false;
-}
-
-void DiscardReceivedAhead() {
-  ReadAhead& ahead = Port().read_ahead;
-  ahead.begin = 0;
-  ahead.end = 0;
 }
 
 ResultCode SendU8(std::uint32_t value) { return SendLittleEndian(value, 1); }

@@ -29,8 +29,5 @@ void BeginGathering();
 ResultCode FlushGathered();
 // Forgets gathered bytes that an aborted request never sent.
 void DiscardGathered();
-// Forgets bytes received ahead: a new request reads only its own response,
-// whichever link the port uses now.
-void DiscardReceivedAhead();
 
 }  // namespace pq640

@@ -33,7 +33,6 @@ ResultCode SetReadTimeout(std::uint32_t timeout_ms) {
 ResultCode BeginRequest(std::uint8_t command) {
   PortState& state = Port();
   DiscardGathered();
-  DiscardReceivedAhead();
   if (const ResultCode r = ActiveLink().prepare_request(); r != PQ640_OK) return r;
   // The whole frame is gathered and leaves when the response is awaited.
   BeginGathering();

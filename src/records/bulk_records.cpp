@@ -108,8 +108,9 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_AddUsersData(std::uint32_t n,
   // block: the same bytes, written to the same places.
   if (callback == nullptr) {
     if (const ResultCode r = ReceiveBytes(results, n); r != PQ640_OK) return r;
+    return VerifyChecksum();
   }
-  for (std::uint32_t i = 0; callback != nullptr && i < n; ++i) {
+  for (std::uint32_t i = 0; i < n; ++i) {
     ReportProgress(callback, n, i);
     if (const ResultCode r = ReceiveU8(results + i); r != PQ640_OK) return r;
   }
