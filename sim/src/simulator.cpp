@@ -93,6 +93,7 @@ std::string Simulator::LastError() const {
 void Simulator::SetFaults(const Faults& faults) {
   core_->model_.SetClockFault(faults.invalid_clock);
   core_->model_.SetInvalidIoRecordAt(faults.invalid_io_record_at);
+  core_->model_.SetCountSurplus(faults.count_surplus);
   const std::uint64_t generation = core_->faults_.Set(faults);
   if (core_->tcp_running_) core_->faults_.WaitApplied(generation, kFaultApplyWait);
 }

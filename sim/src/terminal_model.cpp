@@ -4,8 +4,10 @@
 #include <string_view>
 #include <utility>
 
+#include "count_surplus.h"
 #include "log_commands.h"
 #include "pq640sim/command_table.h"
+#include "pq640sim/enrolment_layout.h"
 #include "pq640sim/generated_records.h"
 #include "pq640sim/little_endian.h"
 
@@ -38,6 +40,12 @@ Reply TerminalModel::Handle(std::uint8_t command, std::span<const std::uint8_t> 
   }
   std::lock_guard lock(mutex_);
   const auto code = static_cast<Command>(command);
+  Reply reply = Dispatch(code, payload);
+  if (count_surplus_ && reply.result == kResultOk) AddSurplus(code, payload, reply);
+  return reply;
+}
+
+Reply TerminalModel::Dispatch(Command code, std::span<const std::uint8_t> payload) {
   switch (code) {
     case Command::kUpdateCommState: return UpdateCommState(payload);
     case Command::kCheckLink: return Reply{};
@@ -263,6 +271,33 @@ void TerminalModel::SetClockFault(bool on) {
 void TerminalModel::SetInvalidIoRecordAt(std::optional<std::size_t> index) {
   std::lock_guard lock(mutex_);
   invalid_io_record_at_ = index;
+}
+
+void TerminalModel::SetCountSurplus(std::optional<std::uint32_t> surplus) {
+  std::lock_guard lock(mutex_);
+  count_surplus_ = surplus;
+}
+
+// The reading answers only: the Num commands keep telling the truth, which is
+// exactly what a host sizing its array from them then meets.
+void TerminalModel::AddSurplus(Command code, std::span<const std::uint8_t> payload, Reply& reply) const {
+  std::size_t entry_size = 0;
+  switch (code) {
+    case Command::kGetAllUserData:
+    case Command::kGetAllAdminData: {
+      const RecordTable& table =
+          code == Command::kGetAllUserData ? enrolment_.Users() : enrolment_.Admins();
+      if (payload[0] == kListIds) entry_size = 4;
+      else if (payload[0] == kListRecords) entry_size = table.empty() ? 0 : table.rbegin()->second.size();
+      else return;
+      break;
+    }
+    case Command::kGetIORecord:
+    case Command::kGetAdminRecord:
+    case Command::kGetUsersIORecord: entry_size = kLogRecordSize; break;
+    default: return;
+  }
+  AddCountSurplus(reply, *count_surplus_, entry_size);
 }
 
 }  // namespace pq640sim

@@ -28,6 +28,7 @@ struct CommandLine {
   std::string clock;
   pq640sim::StoreCapacities capacities;
   pq640sim::GeneratedRecordCounts generated;
+  std::optional<std::uint32_t> count_surplus;
 };
 
 // A start count above its capacity would be cut silently; say so instead.
@@ -82,6 +83,9 @@ int main(int argc, char** argv) {
                  "Start with N generated IO records over the 30 days before the clock");
   app.add_option("--admin-records", options.generated.admin_records,
                  "Start with N generated administrator log records");
+  app.add_option("--count-surplus", options.count_surplus,
+                 "Reading answers announce K more entries than the count commands give (a test of "
+                 "hosts that size arrays from the count)");
   listen->excludes(serial);
   port->needs(listen);
   link->needs(serial);
@@ -122,6 +126,11 @@ int main(int argc, char** argv) {
 
   const sigset_t stop_signals = BlockStopSignals();
   pq640sim::Simulator simulator(sim_options);
+  if (options.count_surplus) {
+    pq640sim::Faults faults;
+    faults.count_surplus = options.count_surplus;
+    simulator.SetFaults(faults);
+  }
   if (options.serial) {
     const std::optional<std::string> path = simulator.StartSerial(options.link_path);
     if (!path) {

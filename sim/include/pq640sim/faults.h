@@ -38,6 +38,12 @@ struct Faults {
   // sends the record at index k (0-based) with month 13; the count and the
   // other records are unchanged, and so is the stored log.
   std::optional<std::size_t> invalid_io_record_at;
+  // Every reading answer (user and administrator listings in modes 1 and 2,
+  // GetIORecord, GetAdminRecord, GetUsersIORecord) announces this many more
+  // entries than the matching count gives, as if punches arrived between a
+  // host's count and its read, and sends copies of its last entry after the
+  // real ones (at most kMaxSurplusSent; the answer then ends short).
+  std::optional<std::uint32_t> count_surplus;
 };
 
 }  // namespace pq640sim

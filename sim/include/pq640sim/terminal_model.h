@@ -100,6 +100,8 @@ class TerminalModel {
   void SetClockFault(bool on);
   // While set, IO record answers carry month 13 in the record at this index.
   void SetInvalidIoRecordAt(std::optional<std::size_t> index);
+  // While set, reading answers announce this many more entries than held.
+  void SetCountSurplus(std::optional<std::uint32_t> surplus);
 
  private:
   Reply UpdateCommState(std::span<const std::uint8_t> payload);
@@ -111,6 +113,8 @@ class TerminalModel {
   Reply SetMatchingPerform(std::span<const std::uint8_t> payload);
   Reply ChangeTerminalId(std::span<const std::uint8_t> payload);
   Reply DeleteAllDataRom(std::span<const std::uint8_t> payload);
+  Reply Dispatch(Command command, std::span<const std::uint8_t> payload);
+  void AddSurplus(Command command, std::span<const std::uint8_t> payload, Reply& reply) const;
   Reply Enrolment(Command command, std::span<const std::uint8_t> payload);
   Reply Logs(Command command, std::span<const std::uint8_t> payload);
 
@@ -123,6 +127,7 @@ class TerminalModel {
   std::uint32_t erase_count_ = 0;
   bool clock_fault_ = false;
   std::optional<std::size_t> invalid_io_record_at_;
+  std::optional<std::uint32_t> count_surplus_;
 };
 
 }  // namespace pq640sim
