@@ -15,6 +15,15 @@
  * be null in a listing mode that reads no entries (any mode but
  * PQ640_LIST_IDS and PQ640_LIST_RECORDS).
  *
+ * Time: every command ends within a bound. Once the request has gone out,
+ * the answer may take the command's read wait (its read time-out plus one
+ * second) plus the time its bytes would take at a floor rate: 1 KiB/s over
+ * TCP, an eighth of the line's byte rate on a serial line (120 bytes/s at
+ * 9600 baud). The search for the answer's start byte gets the read wait
+ * alone. An answer slower than that ends the call with -100 (on TCP, a
+ * terminal that sent nothing at all gives -12 after the read wait, as
+ * before). Time spent in the host's progress callback is not counted.
+ *
  * Compiles as C (C99 and later) and as C++.
  */
 #ifndef PQ640_PQ640_H
@@ -79,8 +88,10 @@ enum {
                                       closed, or connecting over TCP failed */
   PQ640_WRONG_TERMINAL = -101,     /* the response came from another terminal ID */
   PQ640_BAD_CHECKSUM = -102,       /* the response checksum did not match */
-  PQ640_INVALID_ARGUMENT = -104    /* invalid address, line settings or date, or the
+  PQ640_INVALID_ARGUMENT = -104,   /* invalid address, line settings or date, or the
                                       terminal sent data out of range */
+  PQ640_BUFFER_TOO_SMALL = -105    /* a bounded read: the terminal announced more entries
+                                      than the caller's capacity; *count holds its count */
 };
 
 /* ---- Link selection ----------------------------------------------------- */
@@ -313,11 +324,40 @@ PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAllUserData(uint32_t* count, void
                                                           uint8_t mode,
                                                           PQ640_ProgressCallback callback);
 /* Lists every administrator, as PQ640_GetAllUserData, except that *count is
-   written only once, after the last entry has arrived (a failure leaves it
-   unchanged). */
+   written only once, after the last entry has arrived and the answer's
+   checksum matched (a failure leaves it unchanged). */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAllAdminData(uint32_t* count, void* buffer,
                                                            uint8_t mode,
                                                            PQ640_ProgressCallback callback);
+
+/* ---- Bounded reads: prefer these ------------------------------------------
+ *
+ * A terminal's count can grow between a Num (or PQ640_LIST_COUNT) call and
+ * the read that follows (a punch arrives), and a faulty terminal can announce
+ * any count. The reads above write as many entries as the terminal announces;
+ * the Bounded forms below take `capacity`, the number of entries the caller's
+ * array holds, and never write more. While the terminal's count fits they
+ * behave exactly like their originals (same bytes on the wire, callbacks,
+ * *count and codes). When it announces more entries than `capacity` (in a
+ * listing mode that stores entries): nothing is written to the array, no
+ * callback runs, *count is set to the announced count (size the array to it
+ * and ask again), the rest of the answer is not read (TCP: the connection is
+ * dropped; serial: the input is discarded) and the call returns -105
+ * (PQ640_BUFFER_TOO_SMALL). Pointer rules as for the originals.
+ */
+
+/* PQ640_GetAllUserData with a capacity; buffer holds `capacity` entries of the
+   mode's kind. A mode other than PQ640_LIST_COUNT, _IDS or _RECORDS gives 243
+   before sending. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAllUserDataBounded(uint32_t capacity,
+                                                                 uint32_t* count, void* buffer,
+                                                                 uint8_t mode,
+                                                                 PQ640_ProgressCallback callback);
+/* PQ640_GetAllAdminData with a capacity; as PQ640_GetAllUserDataBounded. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAllAdminDataBounded(uint32_t capacity,
+                                                                  uint32_t* count, void* buffer,
+                                                                  uint8_t mode,
+                                                                  PQ640_ProgressCallback callback);
 
 /* Enrols n users (1..PQ640_MAX_BATCH; 243 otherwise) in one transaction.
    Every record is checked first: 243 without sending when any template_count
@@ -384,7 +424,8 @@ PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetUsersIORecordNum(uint32_t n, cons
 
 /* Reads the administrator log records the query selects, unchecked.
    callback(n, i) before record i, callback(n, n) after the last; *count is
-   written only once all n records have arrived. */
+   written only once all n records have arrived and the answer's checksum
+   matched (a failure leaves it unchanged). */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAdminRecord(const PQ640_RecordQuery* query,
                                                           uint32_t* count,
                                                           PQ640_AdminRecord* records,
@@ -393,6 +434,22 @@ PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAdminRecordNum(const PQ640_Record
                                                              uint32_t* count);
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_AddAdminRecord(const PQ640_AdminRecord* record);
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_DeleteAdminRecord(const PQ640_RecordQuery* query);
+
+/* Bounded reads of the logs (see "Bounded reads" above): `capacity` is the
+   number of 16-byte records the array holds. Prefer these to the originals. */
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetIORecordBounded(const PQ640_RecordQuery* query,
+                                                              uint32_t capacity, uint32_t* count,
+                                                              PQ640_IORecord* records,
+                                                              PQ640_ProgressCallback callback);
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetAdminRecordBounded(const PQ640_RecordQuery* query,
+                                                                 uint32_t capacity,
+                                                                 uint32_t* count,
+                                                                 PQ640_AdminRecord* records,
+                                                                 PQ640_ProgressCallback callback);
+PQ640_API PQ640_ResultCode PQ640_CALL PQ640_GetUsersIORecordBounded(
+    uint32_t n, const uint32_t* ids, uint8_t selector, const PQ640_DateTime* from,
+    const PQ640_DateTime* to, uint32_t capacity, uint32_t* count, PQ640_IORecord* records,
+    PQ640_ProgressCallback callback);
 
 /* ---- Header-only helpers --------------------------------------------------
  *
@@ -429,6 +486,9 @@ static inline const char* PQ640_ResultText(PQ640_ResultCode code) {
     case PQ640_INVALID_ARGUMENT:
       return "an invalid argument (address, line settings or date), or the terminal sent a "
              "value out of range";
+    case PQ640_BUFFER_TOO_SMALL:
+      return "the terminal announced more entries than the array holds; the count says how "
+             "many (records may have arrived since the count was read)";
     default: break;
   }
   if (code > 0 && code <= 255) return "the terminal's own result byte: it refused or failed";

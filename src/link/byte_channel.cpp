@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/answer_clock.h"
 #include "link/link_backend.h"
 #include "link/little_endian.h"
 
@@ -100,7 +101,9 @@ ResultCode ReceiveBytes(std::uint8_t* buffer, std::uint32_t count) {
   const LinkBackend& link = ActiveLink();
   if (const ResultCode r = link.usable(); r != PQ640_OK) return r;
   std::uint32_t arrived = 0;
-  if (const ResultCode r = link.read(buffer, count, &arrived); r != PQ640_OK) return r;
+  const ResultCode read = link.read(buffer, count, &arrived);
+  CountAnswerBytes(arrived);
+  if (read != PQ640_OK) return read;
   if (count != 0 && arrived == 0) return PQ640_READ_FAILED;
   if (arrived < count) return PQ640_SHORT_READ;
   FoldIntoChecksum(buffer, count);

@@ -25,6 +25,10 @@ struct LinkBackend {
   // Reports the bytes that arrived in `arrived`; returns a failure code only
   // when the link failed, not for a short read.
   ResultCode (*read)(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived);
+  // The lowest rate, in bytes a second, at which an answer may go on arriving.
+  std::uint32_t (*answer_floor)();
+  // Stops taking the current answer; the next request starts clean.
+  void (*abandon_answer)();
 };
 
 extern const LinkBackend kSerialBackend;

@@ -1,8 +1,10 @@
 #include "link/serial_link.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
+#include "link/answer_clock.h"
 #include "link/byte_channel.h"
 #include "link/link_backend.h"
 #include "port/comm_state.h"
@@ -52,11 +54,13 @@ ResultCode SerialUsable() {
 // With no port open the platform refuses both calls, so every command on a
 // serial link that is not open ends here.
 ResultCode SerialSetReadWait(std::uint32_t timeout_ms) {
-  const os::SerialHandle port = Port().serial_handle;
+  PortState& state = Port();
   os::SerialTimeouts timeouts;
-  if (!os::SerialGetTimeouts(port, &timeouts)) return PQ640_PORT_REFUSED;
+  if (!os::SerialGetTimeouts(state.serial_handle, &timeouts)) return PQ640_PORT_REFUSED;
   timeouts.read_total_constant_ms = timeout_ms;
-  if (!os::SerialSetTimeouts(port, timeouts)) return PQ640_PORT_REFUSED;
+  if (!os::SerialSetTimeouts(state.serial_handle, timeouts)) return PQ640_PORT_REFUSED;
+  state.serial_timeouts = timeouts;
+  state.serial_timeouts_tightened = false;
   return PQ640_OK;
 }
 
@@ -79,12 +83,63 @@ ResultCode SerialLinkWrite(const os::SendSlice* slices, std::uint32_t slice_coun
   return PQ640_OK;
 }
 
-// One read governed by the port's time-outs; it reports what arrived in time.
-// No read-ahead: the time-outs are defined by the count asked for.
-ResultCode SerialLinkRead(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived) {
-  if (!os::SerialRead(Port().serial_handle, buffer, count, arrived)) return PQ640_READ_FAILED;
+// The longest a read of `count` bytes may take under the answer's deadline:
+// what remains of it, plus what those bytes would earn at the floor rate
+// once they earn anything, so that a read at line speed is never cut
+// whatever its size.
+std::uint64_t DeadlineForRead(std::uint32_t count) {
+  const AnswerClock& clock = Port().answer;
+  const std::uint64_t earnable =
+      clock.crediting ? std::uint64_t{count} * 1000 / std::max<std::uint32_t>(clock.floor_bytes_per_second, 1) : 0;
+  return std::uint64_t{AnswerTimeLeftMs()} + earnable;
+}
+
+// The port's time-outs for a read of `count` bytes: the command's, or, where
+// the answer's deadline is nearer, that deadline. Set only when they differ
+// from what the port has. Returns the deadline's limit when it applies, 0
+// otherwise; a port that refuses them is -3.
+ResultCode FitTimeoutsToDeadline(std::uint32_t count, std::uint64_t* limit_ms) {
+  PortState& state = Port();
+  const os::SerialTimeouts& command = state.serial_timeouts;
+  const std::uint64_t own = std::uint64_t{command.read_total_per_byte_ms} * count +
+                            command.read_total_constant_ms;
+  const std::uint64_t limit = DeadlineForRead(count);
+  *limit_ms = 0;
+  if (limit < own) {
+    os::SerialTimeouts tightened = command;
+    tightened.read_total_per_byte_ms = 0;
+    tightened.read_total_constant_ms = static_cast<std::uint32_t>(limit);
+    if (!os::SerialSetTimeouts(state.serial_handle, tightened)) return PQ640_PORT_REFUSED;
+    state.serial_timeouts_tightened = true;
+    *limit_ms = limit;
+  } else if (state.serial_timeouts_tightened) {
+    if (!os::SerialSetTimeouts(state.serial_handle, command)) return PQ640_PORT_REFUSED;
+    state.serial_timeouts_tightened = false;
+  }
   return PQ640_OK;
 }
+
+// One read governed by the port's time-outs; it reports what arrived in time.
+// No read-ahead: the time-outs are defined by the count asked for. A read
+// that the answer's deadline ended is -100, whatever arrived.
+ResultCode SerialLinkRead(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arrived) {
+  if (AnswerTimeLeftMs() == 0) return PQ640_READ_FAILED;
+  std::uint64_t limit_ms = 0;
+  if (const ResultCode r = FitTimeoutsToDeadline(count, &limit_ms); r != PQ640_OK) return r;
+  const std::uint64_t before = os::MonotonicMs();
+  if (!os::SerialRead(Port().serial_handle, buffer, count, arrived)) return PQ640_READ_FAILED;
+  const bool deadline_ended_it = limit_ms != 0 && os::MonotonicMs() - before >= limit_ms;
+  if (*arrived < count && deadline_ended_it) return PQ640_READ_FAILED;
+  return PQ640_OK;
+}
+
+std::uint32_t SerialAnswerFloor() {
+  return BaudRateOf(BaudCode(Port().comm_state)) / kSerialFloorDivisor;
+}
+
+// The next request discards stale input anyway; doing it now keeps the
+// terminal's unread answer from sitting in the queue meanwhile.
+void SerialAbandonAnswer() { (void)os::SerialDiscardInput(Port().serial_handle); }
 
 }  // namespace
 
@@ -153,6 +208,8 @@ const LinkBackend kSerialBackend = {
     .usable = &SerialUsable,
     .write = &SerialLinkWrite,
     .read = &SerialLinkRead,
+    .answer_floor = &SerialAnswerFloor,
+    .abandon_answer = &SerialAbandonAnswer,
 };
 
 }  // namespace pq640

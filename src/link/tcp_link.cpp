@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "link/answer_clock.h"
 #include "link/link_backend.h"
 #include "port/ipv4_address.h"
 
@@ -83,21 +84,36 @@ ResultCode TcpWrite(const os::SendSlice* slices, std::uint32_t slice_count) {
   return sent == total ? PQ640_OK : PQ640_SEND_FAILED;
 }
 
-// Waits at most tcp_wait_ms for the next bytes without taking any.
+// A wait that ran out: the terminal's silence (-12) when nothing of the
+// answer had come, or the answer's deadline (-100) once it had started and
+// the deadline was what ended the wait.
+ResultCode WaitRanOut(bool tightened) {
+  return tightened && Port().answer.received > 0 ? PQ640_READ_FAILED : PQ640_TCP_FAILED;
+}
+
+// Waits at most tcp_wait_ms (less near the answer's deadline) for the next
+// bytes without taking any.
 ResultCode WaitForData() {
   const PortState& state = Port();
-  return os::SocketWaitReadable(state.tcp_socket, state.tcp_wait_ms) == os::WaitResult::kReady
+  bool tightened = false;
+  const std::uint32_t wait_ms = BoundedWaitMs(state.tcp_wait_ms, &tightened);
+  if (wait_ms == 0) return WaitRanOut(tightened);
+  return os::SocketWaitReadable(state.tcp_socket, wait_ms) == os::WaitResult::kReady
              ? PQ640_OK
-             : PQ640_TCP_FAILED;
+             : WaitRanOut(tightened);
 }
 
 // The wait is the receive's own: where the bytes are already there, taking
 // them is one system call.
 ResultCode FillReadAhead() {
   PortState& state = Port();
+  bool tightened = false;
+  const std::uint32_t wait_ms = BoundedWaitMs(state.tcp_wait_ms, &tightened);
+  if (wait_ms == 0) return WaitRanOut(tightened);
   const std::int32_t got =
-      os::SocketReceive(state.tcp_socket, state.read_ahead.bytes, kReadAheadBytes, state.tcp_wait_ms);
-  if (got == os::kReceiveTimedOut || got == os::kReceiveWaitFailed) return PQ640_TCP_FAILED;
+      os::SocketReceive(state.tcp_socket, state.read_ahead.bytes, kReadAheadBytes, wait_ms);
+  if (got == os::kReceiveTimedOut) return WaitRanOut(tightened);
+  if (got == os::kReceiveWaitFailed) return PQ640_TCP_FAILED;
   if (got <= 0) return PQ640_READ_FAILED;
   state.read_ahead.begin = 0;
   state.read_ahead.end = static_cast<std::uint32_t>(got);
@@ -121,6 +137,10 @@ ResultCode TcpRead(std::uint8_t* buffer, std::uint32_t count, std::uint32_t* arr
   }
   return PQ640_OK;
 }
+
+std::uint32_t TcpAnswerFloor() { return kTcpFloorBytesPerSecond; }
+
+void TcpAbandonAnswer() { DropConnection(false); }
 
 }  // namespace
 
@@ -165,6 +185,8 @@ const LinkBackend kTcpBackend = {
     .usable = &TcpUsable,
     .write = &TcpWrite,
     .read = &TcpRead,
+    .answer_floor = &TcpAnswerFloor,
+    .abandon_answer = &TcpAbandonAnswer,
 };
 
 }  // namespace pq640

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 
 #include "port/port_state.h"
 
@@ -20,8 +21,14 @@ static_assert(sizeof(PQ640_DateTime) == kDateTimeSize);
 // From the record count to the response trailer. *count becomes 0 when the
 // count arrives and grows with every record whose time stamp is valid; an
 // invalid one ends the read with -104, left in the array after the valid ones.
+// With a capacity, a count above it is -105: *count is that count, nothing
+// else is read or written.
 ResultCode ReceiveIORecords(std::uint32_t* count, PQ640_IORecord* records,
-                            PQ640_ProgressCallback callback);
+                            PQ640_ProgressCallback callback, std::optional<std::uint32_t> capacity);
+
+// False, with the answer abandoned and *count = n, when n entries would not
+// fit the caller's capacity.
+bool AnswerFits(std::uint32_t n, std::optional<std::uint32_t> capacity, std::uint32_t* count);
 
 // A count-only answer: the count, then the trailer.
 ResultCode ReceiveRecordCount(std::uint32_t* count);

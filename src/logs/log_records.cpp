@@ -1,5 +1,7 @@
 // The IO log and the administrator log, selected by a query the terminal
 // interprets: count, read, add and delete.
+#include <optional>
+
 #include "commands/calendar.h"
 #include "link/byte_channel.h"
 #include "logs/log_reading.h"
@@ -9,10 +11,18 @@
 
 namespace pq640 {
 
+bool AnswerFits(std::uint32_t n, std::optional<std::uint32_t> capacity, std::uint32_t* count) {
+  if (!capacity || n <= *capacity) return true;
+  AbandonAnswer();
+  *count = n;
+  return false;
+}
+
 ResultCode ReceiveIORecords(std::uint32_t* count, PQ640_IORecord* records,
-                            PQ640_ProgressCallback callback) {
+                            PQ640_ProgressCallback callback, std::optional<std::uint32_t> capacity) {
   std::uint32_t n = 0;
   if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
+  if (!AnswerFits(n, capacity, count)) return PQ640_BUFFER_TOO_SMALL;
   *count = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
     ReportProgress(callback, n, i);
@@ -52,17 +62,55 @@ ResultCode CountRecords(const CommandInfo& command, const PQ640_RecordQuery* que
   return ReceiveRecordCount(count);
 }
 
+ResultCode ReadIORecords(const PQ640_RecordQuery* query, std::optional<std::uint32_t> capacity,
+                         std::uint32_t* count, PQ640_IORecord* records,
+                         PQ640_ProgressCallback callback) {
+  if (AnyNull(query, count, records)) return PQ640_INVALID_ARGUMENT;
+  if (const ResultCode r = SendQuery(kCommandInfo<Command::kGetIORecord>, query); r != PQ640_OK) {
+    return r;
+  }
+  return ReceiveIORecords(count, records, callback, capacity);
+}
+
+// Administrator log records are passed through unchecked; only an answer
+// whose trailer matched tells the caller how many records it holds.
+ResultCode ReadAdminRecords(const PQ640_RecordQuery* query, std::optional<std::uint32_t> capacity,
+                            std::uint32_t* count, PQ640_AdminRecord* records,
+                            PQ640_ProgressCallback callback) {
+  if (AnyNull(query, count, records)) return PQ640_INVALID_ARGUMENT;
+  if (const ResultCode r = SendQuery(kCommandInfo<Command::kGetAdminRecord>, query);
+      r != PQ640_OK) {
+    return r;
+  }
+  std::uint32_t n = 0;
+  if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
+  if (!AnswerFits(n, capacity, count)) return PQ640_BUFFER_TOO_SMALL;
+  for (std::uint32_t i = 0; i < n; ++i) {
+    ReportProgress(callback, n, i);
+    if (const ResultCode r = ReceiveBytes(Slot(records, i, kLogRecordSize), kLogRecordSize);
+        r != PQ640_OK) {
+      return r;
+    }
+  }
+  ReportProgress(callback, n, n);
+  if (const ResultCode r = VerifyChecksum(); r != PQ640_OK) return r;
+  *count = n;
+  return PQ640_OK;
+}
+
 }  // namespace
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetIORecord(const PQ640_RecordQuery* query,
                                                             std::uint32_t* count,
                                                             PQ640_IORecord* records,
                                                             PQ640_ProgressCallback callback) {
-  if (AnyNull(query, count, records)) return PQ640_INVALID_ARGUMENT;
-  if (const ResultCode r = SendQuery(kCommandInfo<Command::kGetIORecord>, query); r != PQ640_OK) {
-    return r;
-  }
-  return ReceiveIORecords(count, records, callback);
+  return ReadIORecords(query, std::nullopt, count, records, callback);
+}
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetIORecordBounded(
+    const PQ640_RecordQuery* query, std::uint32_t capacity, std::uint32_t* count,
+    PQ640_IORecord* records, PQ640_ProgressCallback callback) {
+  return ReadIORecords(query, capacity, count, records, callback);
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetIORecordNum(const PQ640_RecordQuery* query,
@@ -85,24 +133,13 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAdminRecord(const PQ640_Reco
                                                                std::uint32_t* count,
                                                                PQ640_AdminRecord* records,
                                                                PQ640_ProgressCallback callback) {
-  if (AnyNull(query, count, records)) return PQ640_INVALID_ARGUMENT;
-  if (const ResultCode r = SendQuery(kCommandInfo<Command::kGetAdminRecord>, query);
-      r != PQ640_OK) {
-    return r;
-  }
-  std::uint32_t n = 0;
-  if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
-  for (std::uint32_t i = 0; i < n; ++i) {
-    ReportProgress(callback, n, i);
-    if (const ResultCode r = ReceiveBytes(Slot(records, i, kLogRecordSize), kLogRecordSize);
-        r != PQ640_OK) {
-      return r;
-    }
-  }
-  ReportProgress(callback, n, n);
-  // Only a complete read tells the caller how many records it holds.
-  *count = n;
-  return VerifyChecksum();
+  return ReadAdminRecords(query, std::nullopt, count, records, callback);
+}
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAdminRecordBounded(
+    const PQ640_RecordQuery* query, std::uint32_t capacity, std::uint32_t* count,
+    PQ640_AdminRecord* records, PQ640_ProgressCallback callback) {
+  return ReadAdminRecords(query, capacity, count, records, callback);
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAdminRecordNum(const PQ640_RecordQuery* query,

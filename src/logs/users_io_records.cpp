@@ -1,4 +1,6 @@
 // The IO records of a list of users between two points in time.
+#include <optional>
+
 #include "link/byte_channel.h"
 #include "logs/log_reading.h"
 #include "protocol/arguments.h"
@@ -30,19 +32,33 @@ ResultCode SendUsersQuery(const CommandInfo& command, std::uint32_t n, const std
   return ReadResponseHeader(ResponsePayload::kFollows);
 }
 
-}  // namespace
-
-extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersIORecord(
-    std::uint32_t n, const std::uint32_t* ids, std::uint8_t selector, const PQ640_DateTime* from,
-    const PQ640_DateTime* to, std::uint32_t* count, PQ640_IORecord* records,
-    PQ640_ProgressCallback callback) {
+ResultCode ReadUsersIORecords(std::uint32_t n, const std::uint32_t* ids, std::uint8_t selector,
+                              const PQ640_DateTime* from, const PQ640_DateTime* to,
+                              std::optional<std::uint32_t> capacity, std::uint32_t* count,
+                              PQ640_IORecord* records, PQ640_ProgressCallback callback) {
   if (AnyNull(ids, from, to, count, records)) return PQ640_INVALID_ARGUMENT;
   if (const ResultCode r =
           SendUsersQuery(kCommandInfo<Command::kGetUsersIORecord>, n, ids, selector, from, to);
       r != PQ640_OK) {
     return r;
   }
-  return ReceiveIORecords(count, records, callback);
+  return ReceiveIORecords(count, records, callback, capacity);
+}
+
+}  // namespace
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersIORecord(
+    std::uint32_t n, const std::uint32_t* ids, std::uint8_t selector, const PQ640_DateTime* from,
+    const PQ640_DateTime* to, std::uint32_t* count, PQ640_IORecord* records,
+    PQ640_ProgressCallback callback) {
+  return ReadUsersIORecords(n, ids, selector, from, to, std::nullopt, count, records, callback);
+}
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersIORecordBounded(
+    std::uint32_t n, const std::uint32_t* ids, std::uint8_t selector, const PQ640_DateTime* from,
+    const PQ640_DateTime* to, std::uint32_t capacity, std::uint32_t* count,
+    PQ640_IORecord* records, PQ640_ProgressCallback callback) {
+  return ReadUsersIORecords(n, ids, selector, from, to, capacity, count, records, callback);
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetUsersIORecordNum(

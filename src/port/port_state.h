@@ -44,6 +44,25 @@ struct SendGather {
   bool active = false;
 };
 
+// One deadline for a whole answer, so that a terminal cannot hold a call by
+// sending just fast enough to beat each read's own time-out. Once the request
+// is out, the answer may take the command's read wait plus the time its bytes
+// would take at a floor rate far below any working link; time spent in the
+// host's progress callback is not the terminal's. Bytes before the start byte
+// earn nothing, so the start-byte search gets the read wait alone.
+inline constexpr std::uint32_t kTcpFloorBytesPerSecond = 1024;
+// An eighth of the serial line's byte rate (ten bits a byte on the line).
+inline constexpr std::uint32_t kSerialFloorDivisor = 10 * 8;
+struct AnswerClock {
+  std::uint64_t started_ms = 0;
+  std::uint64_t callback_ms = 0;       // spent in the host's callback since the start
+  std::uint64_t received = 0;          // bytes taken since the request went out
+  std::uint64_t credited_from = 0;     // `received` at the start byte; none before it
+  bool crediting = false;
+  bool running = false;                // between a request going out and the next request
+  std::uint32_t floor_bytes_per_second = kTcpFloorBytesPerSecond;
+};
+
 struct PortState {
   LinkKind link_kind = LinkKind::kSerial;
   // 0 means no serial port is configured (after a failed open or a close).
@@ -61,6 +80,11 @@ struct PortState {
   // The current command's read wait on either link: how long the search for
   // the response's start byte may take once the request has gone out.
   std::uint32_t response_wait_ms = 0;
+  AnswerClock answer;
+  // Serial: the command's time-outs, and whether a read left them tightened
+  // to what remained of the answer's deadline.
+  os::SerialTimeouts serial_timeouts;
+  bool serial_timeouts_tightened = false;
   bool checksum_enabled = false;
   std::uint8_t checksum = 0;
   ReadAhead read_ahead;

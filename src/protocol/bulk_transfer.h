@@ -1,11 +1,12 @@
 // What the bulk and log commands share: the caller's arrays, the batch limit
-// on caller lists and the caller's progress report.
+// on caller lists and the caller's progress report (answer_clock.h).
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 
+#include "link/answer_clock.h"
 #include "pq640/pq640.h"
 
 namespace pq640 {
@@ -29,11 +30,5 @@ inline constexpr std::uint32_t kMaxBatch = PQ640_MAX_BATCH;
 
 inline bool IsValidBatchSize(std::uint32_t n) { return n >= kMinBatch && n <= kMaxBatch; }
 
-// Runs on the caller's thread in the middle of the transaction; a null
-// callback is skipped.
-inline void ReportProgress(PQ640_ProgressCallback callback, std::uint32_t total,
-                           std::uint32_t index) {
-  if (callback != nullptr) callback(total, index);
-}
 
 }  // namespace pq640

@@ -1,5 +1,6 @@
 #include "protocol/framing.h"
 
+#include "link/answer_clock.h"
 #include "link/byte_channel.h"
 #include "link/link_backend.h"
 
@@ -7,17 +8,19 @@ namespace pq640 {
 namespace {
 
 // Bounded twice: by the bytes it may discard and by the command's read wait
-// since the request went out, so a terminal dripping other bytes just slower
-// than each read's time-out cannot hold the caller either.
+// since the request went out (every wait in it is cut to what remains), so a
+// terminal dripping other bytes just slower than each read's time-out cannot
+// hold the caller either.
 ResultCode SkipToStartByte() {
-  const std::uint64_t started = os::MonotonicMs();
-  const std::uint32_t wait_ms = Port().response_wait_ms;
   for (std::uint32_t discarded = 0; discarded <= kMaxDiscardedBeforeStart; ++discarded) {
+    if (AnswerTimeLeftMs() == 0) return PQ640_READ_FAILED;
     std::uint8_t byte = 0;
     const ResultCode result = ReceiveU8(&byte);
     if (result != PQ640_OK) return result;
-    if (byte == kStartByte) return PQ640_OK;
-    if (os::MonotonicMs() - started >= wait_ms) return PQ640_READ_FAILED;
+    if (byte == kStartByte) {
+      CreditAnswerBytes();
+      return PQ640_OK;
+    }
   }
   return PQ640_READ_FAILED;
 }
@@ -33,6 +36,7 @@ ResultCode SetReadTimeout(std::uint32_t timeout_ms) {
 ResultCode BeginRequest(std::uint8_t command) {
   PortState& state = Port();
   DiscardGathered();
+  StopAnswerClock();
   if (const ResultCode r = ActiveLink().prepare_request(); r != PQ640_OK) return r;
   // The whole frame is gathered and leaves when the response is awaited.
   BeginGathering();
@@ -52,6 +56,7 @@ ResultCode ReadResponseHeader(ResponsePayload payload) {
   state.checksum_enabled = false;
   if (const ResultCode r = SendU8(state.checksum); r != PQ640_OK) return r;
   if (const ResultCode r = FlushGathered(); r != PQ640_OK) return r;
+  StartAnswerClock(ActiveLink().answer_floor());
   if (const ResultCode r = SkipToStartByte(); r != PQ640_OK) return r;
   state.checksum_enabled = true;
   state.checksum = 0;
@@ -65,6 +70,8 @@ ResultCode ReadResponseHeader(ResponsePayload payload) {
   }
   return result;
 }
+
+void AbandonAnswer() { ActiveLink().abandon_answer(); }
 
 ResultCode VerifyChecksum() {
   PortState& state = Port();

@@ -26,6 +26,10 @@ ResultCode BeginRequest(std::uint8_t command);
 // response trailer is read and checked here too.
 ResultCode ReadResponseHeader(ResponsePayload payload);
 ResultCode VerifyChecksum();
+// The rest of the answer is not wanted (it would not fit the caller's array):
+// a TCP connection is dropped at once; serial input is discarded, as before
+// every request.
+void AbandonAnswer();
 
 // Read time-out and request header of `command`: the start of every transaction.
 ResultCode StartRequest(const CommandInfo& command);

@@ -1,5 +1,7 @@
 // Many enrolment records in one transaction: listing whole tables, and adding,
 // deleting or reading up to a batch of users named by the caller.
+#include <optional>
+
 #include "link/byte_channel.h"
 #include "protocol/arguments.h"
 #include "protocol/bulk_transfer.h"
@@ -21,17 +23,28 @@ constexpr std::uint32_t kRecordsPerSend = 32;
 
 bool IsReadingMode(std::uint8_t mode) { return mode == PQ640_LIST_IDS || mode == PQ640_LIST_RECORDS; }
 
+bool IsListingMode(std::uint8_t mode) { return mode <= PQ640_LIST_RECORDS; }
+
+// `capacity`, where the caller gives one, is the number of entries its array
+// holds: an answer announcing more is left unread and its count reported.
+// Callers that give one also get unknown modes refused before sending.
 ResultCode ListAll(const CommandInfo& command, const RecordLayout& layout, CountWrite when,
-                   std::uint32_t* count, void* buffer, std::uint8_t mode,
-                   PQ640_ProgressCallback callback) {
+                   std::optional<std::uint32_t> capacity, std::uint32_t* count, void* buffer,
+                   std::uint8_t mode, PQ640_ProgressCallback callback) {
   // The buffer is needed only by the modes that read entries into it.
   if (AnyNull(count) || (IsReadingMode(mode) && buffer == nullptr)) return PQ640_INVALID_ARGUMENT;
+  if (capacity && !IsListingMode(mode)) return PQ640_OUT_OF_RANGE;
   if (const ResultCode r = StartRequest(command); r != PQ640_OK) return r;
   if (const ResultCode r = SendU8(mode); r != PQ640_OK) return r;
   if (when == CountWrite::kAsSoonAsKnown) *count = 0;
   if (const ResultCode r = ReadResponseHeader(ResponsePayload::kFollows); r != PQ640_OK) return r;
   std::uint32_t n = 0;
   if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
+  if (IsReadingMode(mode) && capacity && n > *capacity) {
+    AbandonAnswer();
+    *count = n;
+    return PQ640_BUFFER_TOO_SMALL;
+  }
   if (when == CountWrite::kAsSoonAsKnown) *count = n;
   // A mode that reads no entries only reports them, which without a callback
   // is nothing to do (and a count the terminal inflated costs no time).
@@ -47,8 +60,10 @@ ResultCode ListAll(const CommandInfo& command, const RecordLayout& layout, Count
       if (r != PQ640_OK) return r;
     }
   }
+  if (const ResultCode r = VerifyChecksum(); r != PQ640_OK) return r;
+  // Administrators: only an answer whose trailer matched tells the caller a count.
   if (when == CountWrite::kAfterLastEntry) *count = n;
-  return VerifyChecksum();
+  return PQ640_OK;
 }
 
 // The request of the ID-list commands: the count, then the IDs as one block
@@ -65,14 +80,28 @@ extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAllUserData(std::uint32_t* c
                                                                void* buffer, std::uint8_t mode,
                                                                PQ640_ProgressCallback callback) {
   return ListAll(kCommandInfo<Command::kGetAllUserData>, kUserLayout, CountWrite::kAsSoonAsKnown,
-                 count, buffer, mode, callback);
+                 std::nullopt, count, buffer, mode, callback);
+}
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAllUserDataBounded(
+    std::uint32_t capacity, std::uint32_t* count, void* buffer, std::uint8_t mode,
+    PQ640_ProgressCallback callback) {
+  return ListAll(kCommandInfo<Command::kGetAllUserData>, kUserLayout, CountWrite::kAsSoonAsKnown,
+                 capacity, count, buffer, mode, callback);
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAllAdminData(std::uint32_t* count,
                                                                 void* buffer, std::uint8_t mode,
                                                                 PQ640_ProgressCallback callback) {
   return ListAll(kCommandInfo<Command::kGetAllAdminData>, kAdminLayout,
-                 CountWrite::kAfterLastEntry, count, buffer, mode, callback);
+                 CountWrite::kAfterLastEntry, std::nullopt, count, buffer, mode, callback);
+}
+
+extern "C" PQ640_API ResultCode PQ640_CALL PQ640_GetAllAdminDataBounded(
+    std::uint32_t capacity, std::uint32_t* count, void* buffer, std::uint8_t mode,
+    PQ640_ProgressCallback callback) {
+  return ListAll(kCommandInfo<Command::kGetAllAdminData>, kAdminLayout,
+                 CountWrite::kAfterLastEntry, capacity, count, buffer, mode, callback);
 }
 
 extern "C" PQ640_API ResultCode PQ640_CALL PQ640_AddUsersData(std::uint32_t n,
