@@ -11,11 +11,13 @@ void ClosePortsAtUnload() {
   PortState& state = Port();
   if (state.opener_process == 0 || state.opener_process != os::CurrentProcessId()) return;
   state.opener_process = 0;  // once is enough
-  if (state.serial_handle != os::kInvalidSerialHandle) (void)SerialClose();
-  // The TCP side as the host's own close would run it when TCP is selected;
-  // otherwise only a connection still standing needs it.
-  if (state.link_kind == LinkKind::kTcp || state.tcp_socket != os::kInvalidSocket) {
-    (void)TcpClose();
+  if (state.serial_handle != os::kInvalidSerialHandle) {
+    (void)os::SerialClose(state.serial_handle);
+    state.serial_handle = os::kInvalidSerialHandle;
+  }
+  if (state.tcp_socket != os::kInvalidSocket) {
+    os::SocketClose(state.tcp_socket);
+    state.tcp_socket = os::kInvalidSocket;
   }
 }
 

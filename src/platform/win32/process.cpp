@@ -1,9 +1,11 @@
 // Windows process: its ID, and the library's unload notification through
 // DllMain. The handler runs when the host unloads the DLL with FreeLibrary
-// (the reserved argument is then null). At process exit (reserved not null) it
-// does not: the system reclaims sockets and handles itself, and calling into
-// Winsock from DllMain then is unsafe, as other DLLs may already have been
-// detached. A static object's destructor cannot tell the two apart.
+// (the reserved argument is then null); it runs under the loader lock, so it
+// only closes the library's own handles (closesocket, CloseHandle) and never
+// stops the socket layer. At process exit (reserved not null) it does not
+// run: the system reclaims sockets and handles itself, and other DLLs may
+// already have been detached. A static object's destructor cannot tell the
+// two apart.
 #include <windows.h>
 
 #include "platform/os.h"

@@ -3,6 +3,13 @@
 // COMMTIMEOUTS, and a HANDLE value is the handle itself (INVALID_HANDLE_VALUE
 // reads as the seam's -1). Windows keeps time-outs and queue sizes with the
 // port, so nothing is kept here.
+//
+// Two things the comm API leaves to the caller are done here, so that the
+// link behaves as on POSIX: a line error latched on the port (by another
+// program's fAbortOnError, say) is cleared after opening and before each
+// request, as it would block every read and write; and a write returns only
+// once its bytes have left, as a driver that buffers (USB adapters do) would
+// otherwise shrink the quiet time after the wake-up's zeros.
 #include <windows.h>
 
 #include <cstdio>
@@ -37,6 +44,48 @@ LineControl FromRts(DWORD control) {
   }
 }
 
+// How often the output queue is looked at while a write drains: about five
+// bytes' time at 9600 baud, short against any write time-out.
+constexpr DWORD kDrainPollMs = 5;
+
+// Clears a latched line error (and with it the block on reads and writes).
+void ClearLineError(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  (void)ClearCommError(port, &errors, &status);
+}
+
+// Bytes still in the driver's output queue; 0 when it cannot tell.
+DWORD QueuedOutput(HANDLE port) {
+  DWORD errors = 0;
+  COMSTAT status{};
+  return ClearCommError(port, &errors, &status) != 0 ? status.cbOutQue : 0;
+}
+
+// Waits until the bytes written have left the port, within the write's own
+// time-out (per byte times `count` plus the constant, counted from `start`),
+// as the POSIX drain does. Returns the bytes still queued when the time-out
+// ran out (not sent, as after a Windows write time-out). Once the driver's
+// queue is empty, FlushFileBuffers waits for what the device itself still
+// holds: output flow control is off, so that is at most the device's buffer at
+// the line rate and cannot wait on the terminal.
+DWORD WaitUntilSent(HANDLE port, DWORD count, ULONGLONG start) {
+  COMMTIMEOUTS limits{};
+  ULONGLONG allowed_ms = 0;
+  if (GetCommTimeouts(port, &limits) != 0) {
+    allowed_ms = ULONGLONG{limits.WriteTotalTimeoutMultiplier} * count + limits.WriteTotalTimeoutConstant;
+  }
+  for (;;) {
+    const DWORD queued = QueuedOutput(port);
+    if (queued == 0) break;
+    const ULONGLONG elapsed = GetTickCount64() - start;
+    if (allowed_ms != 0 && elapsed >= allowed_ms) return queued < count ? queued : count;
+    Sleep(kDrainPollMs);
+  }
+  (void)FlushFileBuffers(port);
+  return 0;
+}
+
 }  // namespace
 
 SerialHandle SerialOpen(const char* name) {
@@ -48,7 +97,9 @@ SerialHandle SerialOpen(const char* name) {
   std::snprintf(path, sizeof path, "\\\\.\\COM%d", static_cast<int>(number));
   const HANDLE port = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
-  return port == INVALID_HANDLE_VALUE ? kInvalidSerialHandle : reinterpret_cast<SerialHandle>(port);
+  if (port == INVALID_HANDLE_VALUE) return kInvalidSerialHandle;
+  ClearLineError(port);
+  return reinterpret_cast<SerialHandle>(port);
 }
 
 bool SerialClose(SerialHandle port) {
@@ -164,7 +215,12 @@ bool SerialSetQueueSizes(SerialHandle port, std::uint32_t input_bytes, std::uint
   return SetupComm(Native(port), input_bytes, output_bytes) != 0;
 }
 
-bool SerialDiscardInput(SerialHandle port) { return PurgeComm(Native(port), PURGE_RXCLEAR) != 0; }
+// Runs before every request: the place to clear an error latched since the
+// last one, before it blocks the request's write.
+bool SerialDiscardInput(SerialHandle port) {
+  ClearLineError(Native(port));
+  return PurgeComm(Native(port), PURGE_RXCLEAR) != 0;
+}
 
 bool SerialRead(SerialHandle port, std::uint8_t* buffer, std::uint32_t count, std::uint32_t* done) {
   DWORD got = 0;
@@ -174,8 +230,10 @@ bool SerialRead(SerialHandle port, std::uint8_t* buffer, std::uint32_t count, st
 }
 
 bool SerialWrite(SerialHandle port, const std::uint8_t* data, std::uint32_t count, std::uint32_t* done) {
+  const ULONGLONG start = GetTickCount64();
   DWORD sent = 0;
   const bool ok = WriteFile(Native(port), data, count, &sent, nullptr) != 0;
+  if (ok && sent > 0) sent -= WaitUntilSent(Native(port), sent, start);
   if (done != nullptr) *done = sent;
   return ok;
 }

@@ -1,7 +1,10 @@
 // Windows Sockets 2.2 behind the seam. The seam is modelled on Windows
-// Sockets, so each call maps onto one native call: WSAStartup counts the
-// start-ups, the last WSACleanup closes every socket, and a SOCKET value is
-// the handle itself (INVALID_SOCKET reads as the seam's -1).
+// Sockets, so most calls map onto one native call, and a SOCKET value is the
+// handle itself (INVALID_SOCKET reads as the seam's -1). Winsock keeps one
+// start-up count for the whole process, shared with the host, so the library
+// keeps its own beside it: it calls WSACleanup only to balance a WSAStartup of
+// its own (a surplus cleanup would stop the host's sockets), and creates no
+// socket without one, whatever the host has started.
 #include <winsock2.h>
 
 #include "platform/os.h"
@@ -21,24 +24,42 @@ timeval Interval(std::uint32_t timeout_ms) {
   return interval;
 }
 
+// Successful WSAStartup calls of the library not yet balanced by a WSACleanup.
+constinit std::uint32_t g_startups = 0;
+
 }  // namespace
 
 bool SocketLayerStartup(SocketLayerVersion requested, SocketLayerVersion* granted) {
   if (granted == nullptr) return false;
   WSADATA data{};
   if (WSAStartup(MAKEWORD(requested.major, requested.minor), &data) != 0) return false;
+  ++g_startups;
   granted->major = LOBYTE(data.wVersion);
   granted->minor = HIBYTE(data.wVersion);
   return true;
 }
 
-void SocketLayerCleanup() { WSACleanup(); }
+void SocketLayerCleanup() {
+  if (g_startups == 0) return;
+  --g_startups;
+  WSACleanup();
+}
 
 Socket SocketCreate() {
+  if (g_startups == 0) return kInvalidSocket;
   // Not inherited: a child process the host starts must not keep the
-  // terminal's connection open.
-  const SOCKET socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
-                                   WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  // terminal's connection open. Windows before 7 SP1 refuses the flag
+  // (WSAEINVAL); there the socket is made without it and then marked.
+  SOCKET socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0,
+                             WSA_FLAG_OVERLAPPED | WSA_FLAG_NO_HANDLE_INHERIT);
+  if (socket == INVALID_SOCKET && WSAGetLastError() == WSAEINVAL) {
+    socket = WSASocketW(AF_INET, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_OVERLAPPED);
+    if (socket != INVALID_SOCKET &&
+        SetHandleInformation(reinterpret_cast<HANDLE>(socket), HANDLE_FLAG_INHERIT, 0) == 0) {
+      closesocket(socket);
+      socket = INVALID_SOCKET;
+    }
+  }
   return socket == INVALID_SOCKET ? kInvalidSocket : static_cast<Socket>(socket);
 }
 
