@@ -139,7 +139,35 @@ int RunOnce(const std::string& collect, const std::string& config, int workers) 
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
-void Fleet(const std::string& collect, int size, int per_cycle, int cycles, int workers) {
+// Steady state: a terminal with a month of punches, already collected, and
+// nothing new. The cycle costs the commands that find out nothing changed.
+double IdleTerminal(int runs) {
+  pq640sim::SimulatorOptions options;
+  options.generated.users = 100;
+  options.generated.io_records = 5000;
+  options.generated.admin_records = 100;
+  pq640sim::Simulator terminal(options);
+  if (!terminal.StartTcp("127.55.200.2")) throw std::runtime_error(terminal.LastError());
+  const std::string dir = Scratch();
+  const CollectorConfig config =
+      ParseConfig("[store]\nurl = \"sqlite:att.db\"\n[[terminal]]\nname = \"idle\"\ntcp = \"127.55.200.2\"\n",
+                  dir + "/c.toml");
+  const auto store = OpenStore(config.store_url);
+  store->Migrate();
+  store->RegisterTerminal(config.terminals[0]);
+  if (!SyncTerminal(*store, config, config.terminals[0]).ok) throw std::runtime_error("first sync failed");
+  std::vector<double> cycles;
+  for (int i = 0; i < runs; ++i) {
+    const auto start = Clock::now();
+    const CycleReport report = SyncTerminal(*store, config, config.terminals[0]);
+    cycles.push_back(Seconds(start));
+    if (!report.ok || report.io_read != 0) throw std::runtime_error("idle cycle read records: " + report.error);
+  }
+  std::filesystem::remove_all(dir);
+  return Median(cycles);
+}
+
+void Fleet(const std::string& collect, int size, int per_cycle, int cycles, int workers, bool idle) {
   std::vector<std::unique_ptr<pq640sim::Simulator>> fleet;
   std::string text = "[store]\nurl = \"sqlite:att.db\"\n";
   for (int i = 0; i < size; ++i) {
@@ -156,7 +184,7 @@ void Fleet(const std::string& collect, int size, int per_cycle, int cycles, int 
   std::ofstream(config) << text;
   std::printf("| Cycle | New records per terminal | Workers | Cycle time |\n|---:|---:|---:|---:|\n");
   for (int cycle = 0; cycle < cycles; ++cycle) {
-    if (cycle > 0) {
+    if (cycle > 0 && !idle) {
       // New punches, one second before each terminal's clock (past the
       // last watermark, inside the next range once the clock moves on).
       for (auto& terminal : fleet) {
@@ -181,7 +209,8 @@ void Fleet(const std::string& collect, int size, int per_cycle, int cycles, int 
     }
     const auto start = Clock::now();
     if (RunOnce(collect, config, workers) != 0) throw std::runtime_error("a fleet cycle failed; see " + config + ".log");
-    std::printf("| %d%s | %d | %d | %.1f s |\n", cycle + 1, cycle == 0 ? " (first sync)" : "", per_cycle, workers,
+    std::printf("| %d%s | %d | %d | %.1f s |\n", cycle + 1, cycle == 0 ? " (first sync)" : "",
+                cycle > 0 && idle ? 0 : per_cycle, workers,
                 Seconds(start));
     std::fflush(stdout);
   }
@@ -197,7 +226,7 @@ int main(int argc, char** argv) {
   int runs = 7;
   std::string collect;
   int fleet_size = 50, per_cycle = 2000, cycles = 3, workers = 4;
-  bool no_fleet = false;
+  bool no_fleet = false, idle = false;
   app.add_option("--records", records, "IO records on the single terminal")->capture_default_str();
   app.add_option("--runs", runs, "Paired runs of the single-terminal part")->capture_default_str();
   app.add_option("--collect", collect, "Path of pq640-collect (for the fleet part)");
@@ -206,12 +235,20 @@ int main(int argc, char** argv) {
   app.add_option("--cycles", cycles, "Fleet cycles")->capture_default_str();
   app.add_option("--workers", workers, "Workers of the fleet run")->capture_default_str();
   app.add_flag("--no-fleet", no_fleet, "Only the single-terminal part");
+  app.add_flag("--idle", idle,
+               "Steady state instead: an idle terminal's cycle, and fleet cycles with nothing new after the first");
   CLI11_PARSE(app, argc, argv);
   try {
-    const int status = SingleTerminal(records, runs);
+    int status = 0;
+    if (idle) {
+      std::printf("Idle terminal (5000 IO records held, nothing new), median of %d cycles: %.3f s\n\n", runs,
+                  IdleTerminal(runs));
+    } else {
+      status = SingleTerminal(records, runs);
+    }
     if (!no_fleet) {
       if (collect.empty()) throw std::runtime_error("--collect PATH is needed for the fleet part");
-      Fleet(collect, fleet_size, per_cycle, cycles, workers);
+      Fleet(collect, fleet_size, per_cycle, cycles, workers, idle);
     }
     return status;
   } catch (const std::exception& error) {

@@ -2,11 +2,13 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 #include <toml++/toml.h>
 
 #include "durations.h"
+#include "record_layout.h"
 #include "time_zone.h"
 
 namespace pq640collect {
@@ -96,6 +98,14 @@ class ConfigReader {
     return value;
   }
 
+  std::optional<PQ640_DateTime> Date(const toml::table& table, const std::string& prefix, const char* key) const {
+    const auto text = String(table, prefix, key);
+    if (!text) return std::nullopt;
+    const auto value = ParseTimeText(*text);
+    if (!value) Fail(table.get(key)->source(), prefix + key, "must be \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"");
+    return value;
+  }
+
   std::string StoreUrl(const toml::table& root) const {
     const toml::node* store_node = root.get("store");
     if (store_node == nullptr || !store_node->is_table()) {
@@ -158,7 +168,7 @@ class ConfigReader {
     OnlyKeys(table, prefix,
              {"name", "tcp", "serial", "baud_code", "id", "every", "time_zone", "keep_on_terminal",
               "set_clock", "max_drift", "admin_log", "query_template", "query_from_offset",
-              "query_to_offset"});
+              "query_to_offset", "collect_from", "renamed_from"});
 
     terminal.tcp_address = String(table, prefix, "tcp");
     if (const auto port = Integer(table, prefix, "serial", 1, 10)) {
@@ -187,6 +197,11 @@ class ConfigReader {
     terminal.set_clock = Boolean(table, prefix, "set_clock").value_or(false);
     terminal.max_drift = Duration(table, prefix, "max_drift", false).value_or(terminal.max_drift);
     terminal.admin_log = Boolean(table, prefix, "admin_log").value_or(true);
+    terminal.collect_from = Date(table, prefix, "collect_from");
+    terminal.renamed_from = String(table, prefix, "renamed_from");
+    if (terminal.renamed_from && (terminal.renamed_from->empty() || *terminal.renamed_from == terminal.name)) {
+      Fail(table.get("renamed_from")->source(), prefix + "renamed_from", "must be the terminal's former name");
+    }
     if (table.contains("query_template")) {
       terminal.query_template = Query(table, prefix);
     } else if (table.contains("query_from_offset") || table.contains("query_to_offset")) {
@@ -200,10 +215,14 @@ class ConfigReader {
     CollectorConfig config;
     config.path = path_;
     config.store_url = StoreUrl(root);
+    std::optional<PQ640_DateTime> global_from;
     if (const toml::node* node = root.get("collector")) {
       if (!node->is_table()) Fail(node->source(), "collector", "must be a table");
       const toml::table& collector = *node->as_table();
-      OnlyKeys(collector, "collector.", {"retry", "retry_max"});
+      OnlyKeys(collector, "collector.", {"retry", "retry_max", "max_read_records", "collect_from"});
+      config.max_read_records = static_cast<std::uint32_t>(
+          Integer(collector, "collector.", "max_read_records", 1, 0xFFFFFFFFll).value_or(config.max_read_records));
+      global_from = Date(collector, "collector.", "collect_from");
       config.retry = Duration(collector, "collector.", "retry", false).value_or(config.retry);
       config.retry_max =
           Duration(collector, "collector.", "retry_max", false).value_or(config.retry_max);
@@ -213,12 +232,21 @@ class ConfigReader {
       Fail(root.source(), "terminal", "at least one [[terminal]] table is required");
     }
     std::set<std::string> names;
+    std::map<std::string, std::string> links;  // "tcp:ADDRESS#ID" -> name
     std::size_t index = 0;
     for (const toml::node& entry : *list->as_array()) {
       TerminalConfig terminal = Terminal(*entry.as_table(), index++);
       if (!names.insert(terminal.name).second) {
         Fail(entry.source(), "terminal \"" + terminal.name + "\".name", "the name is used twice");
       }
+      // One terminal under two names would be collected twice over.
+      const std::string link = TerminalLinkText(terminal) + "#" + std::to_string(terminal.terminal_id);
+      if (const auto [at, fresh] = links.emplace(link, terminal.name); !fresh) {
+        Fail(entry.source(), "terminal \"" + terminal.name + "\".tcp",
+             "the same terminal (" + TerminalLinkText(terminal) + ", id " + std::to_string(terminal.terminal_id) +
+                 ") is already configured as \"" + at->second + "\"");
+      }
+      if (!terminal.collect_from) terminal.collect_from = global_from;
       config.terminals.push_back(std::move(terminal));
     }
     return config;
@@ -229,6 +257,10 @@ class ConfigReader {
 };
 
 }  // namespace
+
+std::string TerminalLinkText(const TerminalConfig& terminal) {
+  return terminal.tcp_address ? "tcp:" + *terminal.tcp_address : "serial:" + std::to_string(*terminal.serial_port);
+}
 
 CollectorConfig ParseConfig(const std::string& text, const std::string& path) {
   toml::table root;

@@ -3,6 +3,8 @@
 // forty terminals can be fixed without guessing.
 #pragma once
 
+#include <pq640/pq640.h>
+
 #include <array>
 #include <chrono>
 #include <cstddef>
@@ -32,9 +34,15 @@ struct TerminalConfig {
   std::optional<std::string> time_zone;
   std::optional<std::chrono::seconds> keep_on_terminal;
   bool set_clock = false;
-  std::chrono::seconds max_drift{30};
+  // Above this drift (terminal minus host) status flags the clock, and
+  // set_clock corrects it.
+  std::chrono::seconds max_drift{120};
   bool admin_log = true;
   std::optional<QueryTemplate> query_template;
+  // Records stamped before this local time are never collected (nor pruned).
+  std::optional<PQ640_DateTime> collect_from;
+  // The name this terminal's records were stored under until now.
+  std::optional<std::string> renamed_from;
   int line = 0;  // where its [[terminal]] table starts, for messages
 };
 
@@ -44,6 +52,8 @@ struct CollectorConfig {
   // First retry after a failed cycle; doubled per failure up to retry_max.
   std::chrono::seconds retry{30};
   std::chrono::seconds retry_max{3600};
+  // No read allocates room for more log records than this.
+  std::uint32_t max_read_records = 1'000'000;
   std::vector<TerminalConfig> terminals;
 };
 
@@ -51,6 +61,9 @@ class ConfigError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
 };
+
+// "tcp:127.0.0.1" or "serial:3", as stored in the terminals table.
+std::string TerminalLinkText(const TerminalConfig& terminal);
 
 // Throws ConfigError "FILE:LINE: KEY: what is wrong".
 CollectorConfig LoadConfig(const std::string& path);

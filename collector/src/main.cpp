@@ -8,6 +8,7 @@
 #include "record_export.h"
 #include "status_report.h"
 #include "store.h"
+#include "sync_cycle.h"
 #include "worker_pool.h"
 
 #ifndef PQ640_VERSION
@@ -19,33 +20,102 @@ namespace {
 using namespace pq640collect;
 
 constexpr int kExitUsage = 2;
+// status: a terminal is failing or overdue (for monitoring).
+constexpr int kExitAttention = 3;
+
+// status and export only read: never create, never migrate, never write.
+std::unique_ptr<Store> OpenForReading(const CollectorConfig& config) {
+  auto store = OpenStore(config.store_url, StoreAccess::kReadOnly);
+  store->RequireCurrentSchema();
+  return store;
+}
 
 int Status(const CollectorConfig& config, bool json) {
-  const auto store = OpenStore(config.store_url);
-  store->Migrate();
+  const auto store = OpenForReading(config);
   const auto rows = store->Status();
+  const std::int64_t now = std::time(nullptr);
   if (json) {
-    PrintStatusJson(rows, std::time(nullptr), std::cout);
+    PrintStatusJson(rows, now, std::cout);
   } else {
-    PrintStatusTable(rows, std::time(nullptr), std::cout);
+    PrintStatusTable(rows, now, std::cout);
   }
+  return AnyFailingOrOverdue(rows, now) ? kExitAttention : 0;
+}
+
+std::optional<std::string> TimeArgument(const std::string& text, bool end_of_day) {
+  const auto time = ParseTimeText(text, end_of_day);
+  if (!time) return std::nullopt;
+  return TimeText(*time);
+}
+
+struct ExportArguments {
+  std::string since, until, terminal;
+  std::int64_t after = -1;
+  bool json = false, admin = false, extra = false;
+};
+
+int Export(const CollectorConfig& config, const ExportArguments& arguments) {
+  ExportFilter filter;
+  if (!arguments.since.empty()) {
+    const auto since = TimeArgument(arguments.since, false);
+    if (!since) {
+      std::cerr << "pq640-collect: --since wants \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"\n";
+      return kExitUsage;
+    }
+    filter.since = *since;
+  }
+  if (!arguments.until.empty()) {
+    const auto until = TimeArgument(arguments.until, true);
+    if (!until) {
+      std::cerr << "pq640-collect: --until wants \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"\n";
+      return kExitUsage;
+    }
+    filter.until = *until;
+  }
+  if (arguments.after >= 0) filter.after_seq = arguments.after;
+  if (!arguments.terminal.empty()) filter.terminal = arguments.terminal;
+  const auto store = OpenForReading(config);
+  ExportRecords(*store, arguments.admin ? LogKind::kAdmin : LogKind::kIo, filter,
+                arguments.json ? ExportFormat::kJson : ExportFormat::kCsv, arguments.extra, std::cout);
   return 0;
 }
 
-int Export(const CollectorConfig& config, const std::string& since_text, const std::string& until_text, bool json,
-           bool admin) {
-  const auto since = ParseTimeText(since_text, false);
-  const auto until = until_text.empty() ? std::optional(PQ640_DateTime{99, 12, 31, 23, 59, 59})
-                                        : ParseTimeText(until_text, true);
-  if (!since || !until) {
-    std::cerr << "pq640-collect: --since and --until want \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"\n";
+int Resync(const CollectorConfig& config, const std::string& name, const std::string& from_text,
+           const std::string& to_text) {
+  const auto from = ParseTimeText(from_text, false);
+  const auto to = to_text.empty() ? std::optional(PQ640_DateTime{99, 12, 31, 23, 59, 59}) : ParseTimeText(to_text, true);
+  if (!from || !to || WallSeconds(*to) < WallSeconds(*from)) {
+    std::cerr << "pq640-collect: resync wants --from and --to as \"YYYY-MM-DD[ hh:mm:ss]\", --to not before --from\n";
     return kExitUsage;
   }
-  const auto store = OpenStore(config.store_url);
+  const TerminalConfig* terminal = nullptr;
+  for (const auto& candidate : config.terminals) {
+    if (candidate.name == name) terminal = &candidate;
+  }
+  if (terminal == nullptr) {
+    std::cerr << "pq640-collect: no terminal \"" << name << "\" in " << config.path << "\n";
+    return kExitUsage;
+  }
+  const auto store = OpenStore(config.store_url, StoreAccess::kCreate);
   store->Migrate();
-  ExportRecords(*store, admin ? LogKind::kAdmin : LogKind::kIo, TimeText(*since), TimeText(*until),
-                json ? ExportFormat::kJson : ExportFormat::kCsv, std::cout);
-  return 0;
+  store->RegisterTerminal(*terminal);
+  const auto claim = store->TryClaim(terminal->name);
+  if (!claim) {
+    std::cerr << "pq640-collect: " << name << " is being collected right now; try again in a moment\n";
+    return 1;
+  }
+  try {
+    const std::int64_t inserted = ResyncTerminal(*store, config, *terminal, *from, *to);
+    std::cout << name << ": " << TimeText(*from) << " .. " << TimeText(*to) << " read again, " << inserted
+              << " records were missing and are stored now\n";
+    return 0;
+  } catch (const StoreError&) {
+    throw;
+  } catch (const std::exception& error) {
+    std::cerr << "pq640-collect: " << name << " (" << TerminalLinkText(*terminal) << "): resync failed: " << error.what()
+              << "\n";
+    return 1;
+  }
 }
 
 }  // namespace
@@ -67,19 +137,36 @@ int main(int argc, char** argv) {
   run_command->add_option("--claim-log", claim_log, "Append one line per terminal claim (diagnostics)");
 
   bool json = false;
-  auto* status_command = app.add_subcommand("status", "Per terminal: last sync, records held, lag, drift, error");
+  auto* status_command = app.add_subcommand(
+      "status", "Per terminal: last sync, records held, lag, drift, attention, error (exit 3: failing or overdue)");
   status_command->add_flag("--json", json, "JSON instead of a table");
 
-  std::string since, until;
-  bool csv = false, export_json = false, admin = false;
-  auto* export_command = app.add_subcommand("export", "Collected records as CSV or JSON");
-  export_command->add_option("--since", since, "From this local time (\"YYYY-MM-DD[ hh:mm:ss]\")")->required();
-  export_command->add_option("--until", until, "Up to this local time (default: everything)");
+  ExportArguments exported;
+  bool csv = false;
+  auto* export_command = app.add_subcommand("export", "Collected records as CSV or JSON (docs/records.md)");
+  export_command->add_option("--since", exported.since, "From this local time (\"YYYY-MM-DD[ hh:mm:ss]\")");
+  export_command->add_option("--until", exported.until, "Up to this local time (default: everything)");
+  export_command->add_option("--after", exported.after, "Only rows stored after this sequence number, in seq order")
+      ->check(CLI::NonNegativeNumber);
+  export_command->add_option("--terminal", exported.terminal, "Only this terminal's records");
   auto* csv_flag = export_command->add_flag("--csv", csv, "CSV (the default)");
-  export_command->add_flag("--json", export_json, "JSON")->excludes(csv_flag);
-  export_command->add_flag("--admin", admin, "The administrator log instead of the IO records");
+  export_command->add_flag("--json", exported.json, "JSON")->excludes(csv_flag);
+  export_command->add_flag("--admin", exported.admin, "The administrator log instead of the IO records");
+  export_command->add_flag("--extra", exported.extra,
+                           "Add the collector's columns: terminal, utc_time, utc_ambiguous, seq, late, raw");
 
-  for (auto* command : {run_command, status_command, export_command}) {
+  std::string rename_from, rename_to;
+  auto* rename_command = app.add_subcommand("rename", "Move a terminal's stored records and state to a new name");
+  rename_command->add_option("OLD", rename_from, "The stored name")->required();
+  rename_command->add_option("NEW", rename_to, "The new name")->required();
+
+  std::string resync_terminal, resync_from, resync_to;
+  auto* resync_command = app.add_subcommand("resync", "Read a span of a terminal's logs again; store what is missing");
+  resync_command->add_option("--terminal", resync_terminal, "The terminal's name")->required();
+  resync_command->add_option("--from", resync_from, "From this local time (\"YYYY-MM-DD[ hh:mm:ss]\")")->required();
+  resync_command->add_option("--to", resync_to, "Up to this local time (default: everything)");
+
+  for (auto* command : {run_command, status_command, export_command, rename_command, resync_command}) {
     command->add_option("--config", config_path, "The TOML config file");
   }
   try {
@@ -95,7 +182,16 @@ int main(int argc, char** argv) {
       return RunCollector(config, run);
     }
     if (*status_command) return Status(config, json);
-    return Export(config, since, until, export_json, admin);
+    if (*rename_command) {
+      const auto store = OpenStore(config.store_url, StoreAccess::kWrite);
+      store->Migrate();
+      store->Rename(rename_from, rename_to);
+      std::cout << "renamed " << rename_from << " to " << rename_to << "; name it \"" << rename_to
+                << "\" in the config too\n";
+      return 0;
+    }
+    if (*resync_command) return Resync(config, resync_terminal, resync_from, resync_to);
+    return Export(config, exported);
   } catch (const ConfigError& error) {
     std::cerr << "pq640-collect: " << error.what() << "\n";
     return kExitUsage;

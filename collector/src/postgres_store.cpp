@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "schema.h"
+#include "store_queries.h"
 
 namespace pq640collect {
 namespace {
@@ -18,6 +19,10 @@ class Result {
   Result(const Result&) = delete;
   Result& operator=(const Result&) = delete;
   int Rows() const { return PQntuples(result_); }
+  std::int64_t Affected() const {
+    const char* text = PQcmdTuples(result_);
+    return text != nullptr && *text != 0 ? std::stoll(text) : 0;
+  }
   bool IsNull(int row, int column) const { return PQgetisnull(result_, row, column) != 0; }
   std::string Text(int row, int column) const { return PQgetvalue(result_, row, column); }
   std::optional<std::string> OptionalText(int row, int column) const {
@@ -91,21 +96,21 @@ class AdvisoryClaim : public Claim {
 
 class PostgresStore : public Store {
  public:
-  explicit PostgresStore(const std::string& url) : connection_(PQconnectdb(url.c_str())) {
+  PostgresStore(const std::string& url, StoreAccess access)
+      : connection_(PQconnectdb(url.c_str())), read_only_(access == StoreAccess::kReadOnly) {
     if (PQstatus(connection_) != CONNECTION_OK) {
       const std::string message = PQerrorMessage(connection_);
       PQfinish(connection_);
-      throw StoreError("PostgreSQL: cannot connect: " + message);
+      throw StoreError("PostgreSQL: cannot connect: " + Trimmed(message));
     }
-    Exec("SET client_min_messages = warning");
+    Prepare();
   }
   ~PostgresStore() override { PQfinish(connection_); }
   PostgresStore(const PostgresStore&) = delete;
   PostgresStore& operator=(const PostgresStore&) = delete;
 
   void Migrate() override {
-    Exec("BEGIN");
-    try {
+    InTransaction([&] {
       // Collectors starting together migrate one after the other; even
       // CREATE TABLE IF NOT EXISTS races without the lock.
       Exec("SELECT pg_advisory_xact_lock(6406400)");
@@ -117,26 +122,59 @@ class PostgresStore : public Store {
         Exec("INSERT INTO schema_version (version, applied_at) VALUES ($1, EXTRACT(EPOCH FROM now())::BIGINT)",
              {std::to_string(migration.version)});
       }
-      Exec("COMMIT");
-    } catch (...) {
-      Exec("ROLLBACK");
-      throw;
+    });
+  }
+
+  void RequireCurrentSchema() override {
+    const auto exists = Query("SELECT to_regclass('schema_version') IS NOT NULL");
+    if (exists->Text(0, 0) != "t" ||
+        Query("SELECT COALESCE(MAX(version), 0) FROM schema_version")->Integer(0, 0) < kSchemaVersion) {
+      throw StoreError("PostgreSQL: the database has not been prepared by this version of the collector "
+                       "(pq640-collect run migrates it)");
     }
   }
 
   void RegisterTerminal(const TerminalConfig& terminal) override {
-    const std::string link = terminal.tcp_address ? "tcp:" + *terminal.tcp_address
-                                                  : "serial:" + std::to_string(*terminal.serial_port);
-    Exec("INSERT INTO terminals (name, link, terminal_id, time_zone) VALUES ($1, $2, $3, $4) "
-         "ON CONFLICT (name) DO UPDATE SET link = excluded.link, terminal_id = excluded.terminal_id, "
-         "time_zone = excluded.time_zone",
-         {terminal.name, link, std::to_string(terminal.terminal_id), terminal.time_zone});
-    Exec("INSERT INTO sync_state (terminal) VALUES ($1) ON CONFLICT (terminal) DO NOTHING", {terminal.name});
+    const std::string link = TerminalLinkText(terminal);
+    InTransaction([&] {
+      Exec("SELECT pg_advisory_xact_lock(6406401)");  // renames and registrations one at a time
+      if (terminal.renamed_from && !Exists(terminal.name) && Exists(*terminal.renamed_from)) {
+        MoveTerminal(*terminal.renamed_from, terminal.name);
+      }
+      const auto other = Query("SELECT name FROM terminals WHERE link = $1 AND terminal_id = $2 AND name <> $3",
+                               {link, std::to_string(terminal.terminal_id), terminal.name});
+      if (other->Rows() > 0) {
+        const std::string old = other->Text(0, 0);
+        throw StoreError("terminal \"" + terminal.name + "\" (" + link + ", id " +
+                         std::to_string(terminal.terminal_id) + ") is stored as \"" + old +
+                         "\": add renamed_from = \"" + old + "\" to its config, or run pq640-collect rename " + old +
+                         " " + terminal.name);
+      }
+      Exec("INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
+           "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (name) DO UPDATE SET link = excluded.link, "
+           "terminal_id = excluded.terminal_id, time_zone = excluded.time_zone, "
+           "every_seconds = excluded.every_seconds, max_drift_seconds = excluded.max_drift_seconds",
+           {terminal.name, link, std::to_string(terminal.terminal_id), terminal.time_zone,
+            std::to_string(terminal.every.count()), std::to_string(terminal.max_drift.count())});
+      Exec("INSERT INTO sync_state (terminal) VALUES ($1) ON CONFLICT (terminal) DO NOTHING", {terminal.name});
+    });
   }
+
+  void Rename(const std::string& from, const std::string& to) override {
+    InTransaction([&] {
+      Exec("SELECT pg_advisory_xact_lock(6406401)");
+      if (!Exists(from)) throw StoreError("no terminal \"" + from + "\" is stored");
+      if (Exists(to)) throw StoreError("a terminal \"" + to + "\" is stored already");
+      MoveTerminal(from, to);
+    });
+  }
+
+  void CheckIdentity() override { Exec("SELECT 1"); }
 
   SyncState State(const std::string& terminal) override {
     auto result = Query("SELECT io_watermark, admin_watermark, io_pruned_through, admin_pruned_through, "
-                        "last_attempt, last_success, next_due, failures FROM sync_state WHERE terminal = $1",
+                        "last_attempt, last_success, next_due, failures, io_seen, admin_seen "
+                        "FROM sync_state WHERE terminal = $1",
                         {terminal});
     SyncState state;
     if (result->Rows() == 0) return state;
@@ -148,6 +186,8 @@ class PostgresStore : public Store {
     state.last_success = result->OptionalInteger(0, 5);
     state.next_due = result->OptionalInteger(0, 6);
     state.failures = static_cast<int>(result->Integer(0, 7));
+    state.io_seen = result->OptionalInteger(0, 8);
+    state.admin_seen = result->OptionalInteger(0, 9);
     return state;
   }
 
@@ -163,24 +203,32 @@ class PostgresStore : public Store {
         ->Integer(0, 0);
   }
 
-  void Commit(const CycleCommit& commit) override {
-    Exec("BEGIN");
-    try {
-      Insert(commit, LogKind::kIo, commit.io_rows);
-      Insert(commit, LogKind::kAdmin, commit.admin_rows);
-      std::optional<std::string> io_mark, admin_mark;
+  CommitResult Commit(const CycleCommit& commit) override {
+    CommitResult result;
+    InTransaction([&] {
+      result.io_inserted = Insert(commit.terminal, LogKind::kIo, commit.io_rows, commit.finished_at);
+      result.admin_inserted = Insert(commit.terminal, LogKind::kAdmin, commit.admin_rows, commit.finished_at);
+      std::optional<std::string> io_mark, admin_mark, io_seen, admin_seen;
       if (commit.io_watermark) io_mark = TimeText(*commit.io_watermark);
       if (commit.admin_watermark) admin_mark = TimeText(*commit.admin_watermark);
+      if (commit.io_seen) io_seen = std::to_string(*commit.io_seen);
+      if (commit.admin_seen) admin_seen = std::to_string(*commit.admin_seen);
       Exec("UPDATE sync_state SET io_watermark = COALESCE($1, io_watermark), "
            "admin_watermark = COALESCE($2, admin_watermark), last_attempt = $3, last_success = $3, "
-           "next_due = $4, failures = 0, last_error = NULL, clock_drift = $5 WHERE terminal = $6",
+           "next_due = $4, failures = 0, last_error = NULL, clock_drift = $5, io_seen = COALESCE($6::BIGINT, io_seen), "
+           "admin_seen = COALESCE($7::BIGINT, admin_seen), clock_event = COALESCE($8, clock_event) "
+           "WHERE terminal = $9",
            {io_mark, admin_mark, std::to_string(commit.finished_at), std::to_string(commit.next_due),
-            std::to_string(commit.clock_drift), commit.terminal});
-      Exec("COMMIT");
-    } catch (...) {
-      PQclear(PQexec(connection_, "ROLLBACK"));
-      throw;
-    }
+            std::to_string(commit.clock_drift), io_seen, admin_seen, commit.clock_event, commit.terminal});
+    });
+    return result;
+  }
+
+  std::int64_t InsertMissing(const std::string& terminal, LogKind log, const std::vector<LogRow>& rows,
+                             std::int64_t at) override {
+    std::int64_t inserted = 0;
+    InTransaction([&] { inserted = Insert(terminal, log, rows, at); });
+    return inserted;
   }
 
   void LowerWatermarks(const std::string& terminal, const PQ640_DateTime& to) override {
@@ -189,10 +237,12 @@ class PostgresStore : public Store {
          {TimeText(to), terminal});
   }
 
-  void RecordPruned(const std::string& terminal, LogKind log, const PQ640_DateTime& through) override {
-    Exec(std::string("UPDATE sync_state SET ") + (log == LogKind::kIo ? "io_pruned_through" : "admin_pruned_through") +
-             " = $1 WHERE terminal = $2",
-         {TimeText(through), terminal});
+  void RecordPruned(const std::string& terminal, LogKind log, const PQ640_DateTime& through,
+                    std::optional<std::int64_t> seen) override {
+    const bool io = log == LogKind::kIo;
+    Exec(std::string("UPDATE sync_state SET ") + (io ? "io_pruned_through" : "admin_pruned_through") + " = $1, " +
+             (io ? "io_seen" : "admin_seen") + " = $2::BIGINT WHERE terminal = $3",
+         {TimeText(through), seen ? std::optional(std::to_string(*seen)) : std::nullopt, terminal});
   }
 
   void RecordFailure(const std::string& terminal, const std::string& error, std::int64_t at,
@@ -207,12 +257,7 @@ class PostgresStore : public Store {
   }
 
   std::vector<TerminalStatus> Status() override {
-    auto result = Query(
-        "SELECT t.name, s.last_success, s.last_attempt, "
-        "(SELECT COUNT(*) FROM io_records r WHERE r.terminal = t.name), "
-        "(SELECT COUNT(*) FROM admin_records r WHERE r.terminal = t.name), "
-        "s.io_watermark, s.clock_drift, s.failures, s.last_error "
-        "FROM terminals t LEFT JOIN sync_state s ON s.terminal = t.name ORDER BY t.name");
+    auto result = Query(StatusQuery());
     std::vector<TerminalStatus> rows;
     for (int i = 0; i < result->Rows(); ++i) {
       TerminalStatus row;
@@ -225,20 +270,21 @@ class PostgresStore : public Store {
       row.clock_drift = result->OptionalInteger(i, 6);
       row.failures = result->IsNull(i, 7) ? 0 : static_cast<int>(result->Integer(i, 7));
       row.last_error = result->OptionalText(i, 8);
+      row.next_due = result->OptionalInteger(i, 9);
+      row.clock_event = result->OptionalText(i, 10);
+      row.every_seconds = result->OptionalInteger(i, 11);
+      row.max_drift_seconds = result->OptionalInteger(i, 12);
+      row.late_records = result->Integer(i, 13);
       rows.push_back(std::move(row));
     }
     return rows;
   }
 
-  void Export(LogKind log, const std::string& since, const std::string& until,
-              const std::function<void(const ExportRow&)>& row) override {
-    const std::string sql =
-        log == LogKind::kIo
-            ? "SELECT terminal, local_time, utc_time, user_id, verification, in_out, work_code, raw "
-              "FROM io_records WHERE local_time BETWEEN $1 AND $2 ORDER BY terminal, local_time, ctid"
-            : "SELECT terminal, local_time, utc_time, admin_id, operation, 0, target_user_id, raw "
-              "FROM admin_records WHERE local_time BETWEEN $1 AND $2 ORDER BY terminal, local_time, ctid";
-    auto result = Query(sql, {since, until});
+  void Export(LogKind log, const ExportFilter& filter, const std::function<void(const ExportRow&)>& row) override {
+    Params params{filter.since, filter.until};
+    if (filter.after_seq) params.push_back(std::to_string(*filter.after_seq));
+    if (filter.terminal) params.push_back(*filter.terminal);
+    auto result = Query(ExportQuery(log, filter, Dialect::kPostgres), params);
     for (int i = 0; i < result->Rows(); ++i) {
       ExportRow out;
       out.terminal = result->Text(i, 0);
@@ -249,6 +295,9 @@ class PostgresStore : public Store {
       out.in_out = static_cast<std::uint8_t>(result->Integer(i, 5));
       out.value = static_cast<std::uint32_t>(result->Integer(i, 6));
       out.raw = FromHex(result->Text(i, 7));
+      out.seq = result->Integer(i, 8);
+      out.late = result->Integer(i, 9) != 0;
+      out.utc_ambiguous = result->Integer(i, 10) != 0;
       row(out);
     }
   }
@@ -270,14 +319,41 @@ class PostgresStore : public Store {
   }
 
  private:
+  static std::string Trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    return text;
+  }
+
+  void Prepare() {
+    Exec("SET client_min_messages = warning");
+    if (read_only_) Exec("SET default_transaction_read_only = on");
+  }
+
+  // A connection the server dropped (a restart, a network cut) is opened
+  // again before the statement; the caller's cycle fails only when that
+  // does not work, and a later cycle tries again.
+  void Reconnect() {
+    if (PQstatus(connection_) == CONNECTION_OK) return;
+    PQreset(connection_);
+    if (PQstatus(connection_) != CONNECTION_OK) {
+      throw StoreError("PostgreSQL: the connection is lost and could not be opened again: " +
+                       Trimmed(PQerrorMessage(connection_)));
+    }
+    Prepare();
+  }
+
   std::unique_ptr<Result> Query(const std::string& sql, const Params& params = {}) {
+    if (!in_transaction_) Reconnect();
     std::vector<const char*> values;
     for (const auto& param : params) values.push_back(param ? param->c_str() : nullptr);
     PGresult* raw = PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
                                  nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(raw);
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-      const std::string message = PQresultErrorMessage(raw);
+      // Without a result (the connection broke) the text is the connection's.
+      std::string message = raw != nullptr ? Trimmed(PQresultErrorMessage(raw)) : "";
+      if (message.empty()) message = Trimmed(PQerrorMessage(connection_));
+      if (message.empty()) message = "the server did not answer (status " + std::to_string(status) + ")";
       PQclear(raw);
       throw StoreError("PostgreSQL: " + message);
     }
@@ -286,11 +362,45 @@ class PostgresStore : public Store {
 
   void Exec(const std::string& sql, const Params& params = {}) { Query(sql, params); }
 
-  // One statement per cycle and log: the rows go as arrays and are unnested
-  // on the server, so a large first sync is not 100,000 round trips.
-  void Insert(const CycleCommit& commit, LogKind log, const std::vector<LogRow>& rows) {
-    if (rows.empty()) return;
-    std::vector<std::optional<std::string>> local, utc, owner, kind, in_out, value, raw, twin;
+  template <typename Body>
+  void InTransaction(const Body& body) {
+    Exec("BEGIN");
+    in_transaction_ = true;
+    try {
+      body();
+      Exec("COMMIT");
+      in_transaction_ = false;
+    } catch (...) {
+      in_transaction_ = false;
+      PQclear(PQexec(connection_, "ROLLBACK"));
+      throw;
+    }
+  }
+
+  bool Exists(const std::string& terminal) {
+    return Query("SELECT 1 FROM terminals WHERE name = $1", {terminal})->Rows() > 0;
+  }
+
+  void MoveTerminal(const std::string& from, const std::string& to) {
+    Exec("INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
+         "SELECT $1, link, terminal_id, time_zone, every_seconds, max_drift_seconds FROM terminals WHERE name = $2",
+         {to, from});
+    for (const char* table : {"io_records", "admin_records", "sync_state"}) {
+      Exec(std::string("UPDATE ") + table + " SET terminal = $1 WHERE terminal = $2", {to, from});
+    }
+    Exec("DELETE FROM terminals WHERE name = $1", {from});
+  }
+
+  // One statement per log: the rows go as arrays and are unnested on the
+  // server, so a large first sync is not 100,000 round trips. The block of
+  // sequence numbers is taken first; its row lock is held to the commit, so
+  // a transaction committing later numbers its rows higher.
+  std::int64_t Insert(const std::string& terminal, LogKind log, const std::vector<LogRow>& rows, std::int64_t at) {
+    if (rows.empty()) return 0;
+    const std::int64_t last =
+        Query("UPDATE row_sequence SET last = last + $1 RETURNING last", {std::to_string(rows.size())})->Integer(0, 0);
+    const std::int64_t base = last - static_cast<std::int64_t>(rows.size());
+    std::vector<std::optional<std::string>> local, utc, owner, kind, in_out, value, raw, twin, flags;
     for (const LogRow& row : rows) {
       local.push_back(TimeText(RecordTime(row.raw)));
       utc.push_back(row.utc ? std::optional<std::string>(TimeText(*row.utc)) : std::nullopt);
@@ -309,31 +419,40 @@ class PostgresStore : public Store {
       }
       raw.push_back(Hex(row.raw));
       twin.push_back(std::to_string(row.twin));
+      flags.push_back(std::to_string((row.late ? 1 : 0) + (row.utc_ambiguous ? 2 : 0)));
     }
+    const std::string source =
+        " FROM unnest($2::TEXT[], $3::TEXT[], $4::TEXT[], $5::TEXT[], $6::TEXT[], $7::TEXT[], $8::TEXT[], "
+        "$9::TEXT[], $12::TEXT[]) WITH ORDINALITY AS x(l, u, o, k, io, v, r, t, f, n) "
+        "ON CONFLICT (terminal, raw, twin) DO NOTHING";
     const std::string sql =
         log == LogKind::kIo
             ? "INSERT INTO io_records (terminal, local_time, utc_time, user_id, verification, in_out, work_code, "
-              "raw, twin, collected_at) SELECT $1, l, u, o::BIGINT, k::INTEGER, io::INTEGER, v::BIGINT, "
-              "decode(r, 'hex'), t::INTEGER, $10 FROM unnest($2::TEXT[], $3::TEXT[], $4::TEXT[], $5::TEXT[], "
-              "$6::TEXT[], $7::TEXT[], $8::TEXT[], $9::TEXT[]) AS x(l, u, o, k, io, v, r, t) "
-              "ON CONFLICT (terminal, raw, twin) DO NOTHING"
+              "raw, twin, collected_at, seq, late, utc_ambiguous) SELECT $1, l, u, o::BIGINT, k::INTEGER, "
+              "io::INTEGER, v::BIGINT, decode(r, 'hex'), t::INTEGER, $10, $11::BIGINT + n, f::INTEGER % 2, "
+              "f::INTEGER / 2" + source
             : "INSERT INTO admin_records (terminal, local_time, utc_time, admin_id, operation, target_user_id, "
-              "raw, twin, collected_at) SELECT $1, l, u, o::BIGINT, k::INTEGER, v::BIGINT, "
-              "decode(r, 'hex'), t::INTEGER, $10 FROM unnest($2::TEXT[], $3::TEXT[], $4::TEXT[], $5::TEXT[], "
-              "$6::TEXT[], $7::TEXT[], $8::TEXT[], $9::TEXT[]) AS x(l, u, o, k, io, v, r, t) "
-              "ON CONFLICT (terminal, raw, twin) DO NOTHING";
-    Exec(sql, {commit.terminal, ArrayLiteral(local), ArrayLiteral(utc), ArrayLiteral(owner), ArrayLiteral(kind),
-               ArrayLiteral(in_out), ArrayLiteral(value), ArrayLiteral(raw), ArrayLiteral(twin),
-               std::to_string(commit.finished_at)});
+              "raw, twin, collected_at, seq, late, utc_ambiguous) SELECT $1, l, u, o::BIGINT, k::INTEGER, "
+              "v::BIGINT, decode(r, 'hex'), t::INTEGER, $10, $11::BIGINT + n, f::INTEGER % 2, f::INTEGER / 2" +
+                  source;
+    const auto result =
+        Query(sql, {terminal, ArrayLiteral(local), ArrayLiteral(utc), ArrayLiteral(owner), ArrayLiteral(kind),
+                    ArrayLiteral(in_out), ArrayLiteral(value), ArrayLiteral(raw), ArrayLiteral(twin),
+                    std::to_string(at), std::to_string(base), ArrayLiteral(flags)});
+    return result->Affected();
   }
 
   PGconn* connection_;
+  bool read_only_ = false;
+  bool in_transaction_ = false;
 };
 
 AdvisoryClaim::~AdvisoryClaim() { store_.Unlock(key_); }
 
 }  // namespace
 
-std::unique_ptr<Store> OpenPostgresStore(const std::string& url) { return std::make_unique<PostgresStore>(url); }
+std::unique_ptr<Store> OpenPostgresStore(const std::string& url, StoreAccess access) {
+  return std::make_unique<PostgresStore>(url, access);
+}
 
 }  // namespace pq640collect

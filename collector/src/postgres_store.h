@@ -11,6 +11,6 @@
 
 namespace pq640collect {
 
-std::unique_ptr<Store> OpenPostgresStore(const std::string& url);
+std::unique_ptr<Store> OpenPostgresStore(const std::string& url, StoreAccess access);
 
 }  // namespace pq640collect

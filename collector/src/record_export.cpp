@@ -5,19 +5,19 @@
 namespace pq640collect {
 namespace {
 
-std::string Hex(const RawRecord& raw) {
+std::string Hex(const std::uint8_t* bytes, std::size_t size) {
   static const char* digits = "0123456789abcdef";
   std::string text;
-  for (std::uint8_t byte : raw) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
+  for (std::size_t i = 0; i < size; ++i) {
+    text += digits[bytes[i] >> 4];
+    text += digits[bytes[i] & 15];
   }
   return text;
 }
 
 // Terminal names are the only free text; quote them the CSV way.
 std::string CsvField(const std::string& text) {
-  if (text.find_first_of(",\"\n") == std::string::npos) return text;
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
   std::string quoted = "\"";
   for (char c : text) {
     if (c == '"') quoted += '"';
@@ -26,39 +26,80 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
+bool IsRealTime(const RawRecord& raw) {
+  const PQ640_DateTime time = RecordTime(raw);
+  return time.year <= 99 && time.month >= 1 && time.month <= 12 && time.day >= 1 && time.day <= 31 &&
+         time.hour <= 23 && time.minute <= 59 && time.second <= 59;
+}
+
+std::uint32_t Bytes32(const RawRecord& raw, std::size_t at) {
+  return static_cast<std::uint32_t>(raw[at]) | static_cast<std::uint32_t>(raw[at + 1]) << 8 |
+         static_cast<std::uint32_t>(raw[at + 2]) << 16 | static_cast<std::uint32_t>(raw[at + 3]) << 24;
+}
+
+// The record's own fields, decoded from its 16 bytes as docs/records.md lays them out.
+nlohmann::ordered_json Fields(LogKind log, const ExportRow& row) {
+  nlohmann::ordered_json entry;
+  const RawRecord& raw = row.raw;
+  if (log == LogKind::kIo) {
+    entry["time"] = TimeText(RecordTime(raw));
+    entry["user_id"] = Bytes32(raw, 6);
+    entry["verification"] = raw[10];
+    entry["in_out_state"] = raw[11];
+    entry["work_code"] = Bytes32(raw, 12);
+    return entry;
+  }
+  if (IsRealTime(raw)) {
+    entry["time"] = TimeText(RecordTime(raw));
+  } else {
+    entry["time_hex"] = Hex(raw.data(), 6);
+  }
+  entry["admin_id"] = Bytes32(raw, 6);
+  entry["operation"] = raw[10];
+  entry["target_user_id"] = Bytes32(raw, 11);
+  entry["reserved"] = raw[15];
+  return entry;
+}
+
+void AddExtra(const ExportRow& row, nlohmann::ordered_json& entry) {
+  entry["terminal"] = row.terminal;
+  entry["utc_time"] = row.utc_time ? nlohmann::ordered_json(*row.utc_time) : nullptr;
+  entry["utc_ambiguous"] = row.utc_ambiguous;
+  entry["seq"] = row.seq;
+  entry["late"] = row.late;
+  entry["raw"] = Hex(row.raw.data(), row.raw.size());
+}
+
 }  // namespace
 
-std::size_t ExportRecords(Store& store, LogKind log, const std::string& since, const std::string& until,
-                          ExportFormat format, std::ostream& out) {
+std::size_t ExportRecords(Store& store, LogKind log, const ExportFilter& filter, ExportFormat format, bool extra,
+                          std::ostream& out) {
   const bool io = log == LogKind::kIo;
   std::size_t written = 0;
   if (format == ExportFormat::kCsv) {
-    out << (io ? "terminal,local_time,utc_time,user_id,verification,in_out,work_code,raw\n"
-               : "terminal,local_time,utc_time,admin_id,operation,target_user_id,raw\n");
-    store.Export(log, since, until, [&](const ExportRow& row) {
-      out << CsvField(row.terminal) << ',' << row.local_time << ',' << row.utc_time.value_or("") << ','
-          << row.owner << ',' << int{row.kind} << ',';
-      if (io) out << int{row.in_out} << ',';
-      out << row.value << ',' << Hex(row.raw) << '\n';
+    out << (io ? "time,user_id,verification,in_out_state,work_code" : "time,admin_id,operation,target_user_id,reserved");
+    if (extra) out << ",terminal,utc_time,utc_ambiguous,seq,late,raw";
+    out << '\n';
+    store.Export(log, filter, [&](const ExportRow& row) {
+      const auto fields = Fields(log, row);
+      bool first = true;
+      for (const auto& [key, value] : fields.items()) {
+        out << (first ? "" : ",") << (value.is_string() ? value.get<std::string>() : value.dump());
+        first = false;
+      }
+      if (extra) {
+        out << ',' << CsvField(row.terminal) << ',' << row.utc_time.value_or("") << ',' << int{row.utc_ambiguous}
+            << ',' << row.seq << ',' << int{row.late} << ',' << Hex(row.raw.data(), row.raw.size());
+      }
+      out << '\n';
       ++written;
     });
     return written;
   }
   out << "[";
-  store.Export(log, since, until, [&](const ExportRow& row) {
-    nlohmann::json entry{{"terminal", row.terminal}, {"local_time", row.local_time}};
-    entry["utc_time"] = row.utc_time ? nlohmann::json(*row.utc_time) : nullptr;
-    if (io) {
-      entry["user_id"] = row.owner;
-      entry["verification"] = row.kind;
-      entry["in_out"] = row.in_out;
-      entry["work_code"] = row.value;
-    } else {
-      entry["admin_id"] = row.owner;
-      entry["operation"] = row.kind;
-      entry["target_user_id"] = row.value;
-    }
-    entry["raw"] = Hex(row.raw);
+  store.Export(log, filter, [&](const ExportRow& row) {
+    auto entry = Fields(log, row);
+    if (extra) AddExtra(row, entry);
     out << (written == 0 ? "\n  " : ",\n  ") << entry.dump();
     ++written;
   });

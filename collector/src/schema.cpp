@@ -54,14 +54,62 @@ const std::vector<Migration>& SqliteMigrations() {
              failures INTEGER NOT NULL DEFAULT 0,
              last_error TEXT,
              clock_drift BIGINT))"}},
+      // Content reconciliation and a cursor for consumers: every row gets a
+      // sequence number in commit order (row_sequence is taken inside each
+      // inserting transaction, so a later commit always numbers higher);
+      // rows that arrived out of time order are marked late; a repeated DST
+      // hour is marked instead of silently given one offset.
+      {2,
+       {"ALTER TABLE io_records ADD COLUMN seq BIGINT",
+        "ALTER TABLE io_records ADD COLUMN late INTEGER NOT NULL DEFAULT 0",
+        "ALTER TABLE io_records ADD COLUMN utc_ambiguous INTEGER NOT NULL DEFAULT 0",
+        "ALTER TABLE admin_records ADD COLUMN seq BIGINT",
+        "ALTER TABLE admin_records ADD COLUMN late INTEGER NOT NULL DEFAULT 0",
+        "ALTER TABLE admin_records ADD COLUMN utc_ambiguous INTEGER NOT NULL DEFAULT 0",
+        "CREATE TABLE row_sequence (last BIGINT NOT NULL)",
+        "@NUMBER_OLD_ROWS@",
+        "CREATE INDEX io_records_by_seq ON io_records (seq)",
+        "CREATE INDEX admin_records_by_seq ON admin_records (seq)",
+        "ALTER TABLE sync_state ADD COLUMN io_seen BIGINT",
+        "ALTER TABLE sync_state ADD COLUMN admin_seen BIGINT",
+        "ALTER TABLE sync_state ADD COLUMN clock_event TEXT",
+        "ALTER TABLE terminals ADD COLUMN every_seconds BIGINT",
+        "ALTER TABLE terminals ADD COLUMN max_drift_seconds BIGINT"}},
   };
   return migrations;
+}
+
+// Rows stored before version 2 are numbered in the order they were stored.
+std::vector<std::string> NumberOldRows(Dialect dialect) {
+  if (dialect == Dialect::kSqlite) {
+    return {"UPDATE io_records SET seq = rowid",
+            "UPDATE admin_records SET seq = rowid + (SELECT COALESCE(MAX(rowid), 0) FROM io_records)",
+            "INSERT INTO row_sequence (last) VALUES ((SELECT COALESCE(MAX(seq), 0) FROM io_records) + "
+            "(SELECT COALESCE(MAX(seq), 0) FROM admin_records))"};
+  }
+  return {"UPDATE io_records r SET seq = n.s FROM (SELECT ctid AS c, row_number() OVER (ORDER BY collected_at, "
+          "local_time) AS s FROM io_records) n WHERE r.ctid = n.c",
+          "UPDATE admin_records r SET seq = n.s + (SELECT COUNT(*) FROM io_records) FROM (SELECT ctid AS c, "
+          "row_number() OVER (ORDER BY collected_at, local_time) AS s FROM admin_records) n WHERE r.ctid = n.c",
+          "INSERT INTO row_sequence (last) VALUES ((SELECT COUNT(*) FROM io_records) + "
+          "(SELECT COUNT(*) FROM admin_records))"};
 }
 
 }  // namespace
 
 std::vector<Migration> Migrations(Dialect dialect) {
   std::vector<Migration> migrations = SqliteMigrations();
+  for (auto& migration : migrations) {
+    std::vector<std::string> statements;
+    for (const auto& statement : migration.statements) {
+      if (statement != "@NUMBER_OLD_ROWS@") {
+        statements.push_back(statement);
+        continue;
+      }
+      for (auto& numbering : NumberOldRows(dialect)) statements.push_back(std::move(numbering));
+    }
+    migration.statements = std::move(statements);
+  }
   if (dialect == Dialect::kPostgres) {
     static const std::regex blob("\\bBLOB\\b");
     for (auto& migration : migrations) {

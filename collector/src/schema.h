@@ -16,5 +16,7 @@ struct Migration {
 };
 
 std::vector<Migration> Migrations(Dialect dialect);
+// The version this collector writes; status and export refuse an older database.
+inline constexpr int kSchemaVersion = 2;
 
 }  // namespace pq640collect

@@ -3,87 +3,18 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 
 #include "schema.h"
+#include "sqlite_statement.h"
+#include "store_queries.h"
 
 namespace pq640collect {
 namespace {
-
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &statement_, nullptr) != SQLITE_OK) {
-      throw StoreError(std::string("SQLite: ") + sqlite3_errmsg(db) + " in: " + sql);
-    }
-  }
-  ~Statement() { sqlite3_finalize(statement_); }
-  Statement(const Statement&) = delete;
-  Statement& operator=(const Statement&) = delete;
-
-  Statement& Bind(int index, const std::string& text) {
-    Check(sqlite3_bind_text(statement_, index, text.c_str(), static_cast<int>(text.size()),
-                            SQLITE_TRANSIENT));
-    return *this;
-  }
-  Statement& Bind(int index, std::int64_t value) {
-    Check(sqlite3_bind_int64(statement_, index, value));
-    return *this;
-  }
-  Statement& Bind(int index, const RawRecord& raw) {
-    Check(sqlite3_bind_blob(statement_, index, raw.data(), static_cast<int>(raw.size()), SQLITE_TRANSIENT));
-    return *this;
-  }
-  Statement& BindNull(int index) {
-    Check(sqlite3_bind_null(statement_, index));
-    return *this;
-  }
-  template <typename T>
-  Statement& Bind(int index, const std::optional<T>& value) {
-    return value ? Bind(index, *value) : BindNull(index);
-  }
-  // True while a row is ready.
-  bool Step() {
-    const int result = sqlite3_step(statement_);
-    if (result == SQLITE_ROW) return true;
-    if (result != SQLITE_DONE) throw StoreError(std::string("SQLite: ") + sqlite3_errmsg(db_));
-    return false;
-  }
-  void Reset() {
-    sqlite3_reset(statement_);
-    sqlite3_clear_bindings(statement_);
-  }
-  bool IsNull(int column) const { return sqlite3_column_type(statement_, column) == SQLITE_NULL; }
-  std::int64_t Integer(int column) const { return sqlite3_column_int64(statement_, column); }
-  std::string Text(int column) const {
-    const auto* text = sqlite3_column_text(statement_, column);
-    return text == nullptr ? std::string() : reinterpret_cast<const char*>(text);
-  }
-  std::optional<std::string> OptionalText(int column) const {
-    if (IsNull(column)) return std::nullopt;
-    return Text(column);
-  }
-  std::optional<std::int64_t> OptionalInteger(int column) const {
-    if (IsNull(column)) return std::nullopt;
-    return Integer(column);
-  }
-  RawRecord Raw(int column) const {
-    RawRecord raw{};
-    const int size = sqlite3_column_bytes(statement_, column);
-    if (size == static_cast<int>(raw.size())) std::memcpy(raw.data(), sqlite3_column_blob(statement_, column), raw.size());
-    return raw;
-  }
-
- private:
-  void Check(int result) {
-    if (result != SQLITE_OK) throw StoreError(std::string("SQLite: ") + sqlite3_errmsg(db_));
-  }
-  sqlite3* db_;
-  sqlite3_stmt* statement_ = nullptr;
-};
 
 std::optional<PQ640_DateTime> OptionalTime(const std::optional<std::string>& text) {
   if (!text) return std::nullopt;
@@ -105,8 +36,16 @@ class FileClaim : public Claim {
 
 class SqliteStore : public Store {
  public:
-  explicit SqliteStore(const std::string& path) : path_(path) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) != SQLITE_OK) {
+  SqliteStore(const std::string& path, StoreAccess access) : path_(path) {
+    if (access != StoreAccess::kCreate && !std::filesystem::exists(path)) {
+      throw StoreError("SQLite: there is no database at " + path +
+                       (access == StoreAccess::kReadOnly ? " (pq640-collect run creates it)"
+                                                         : " (was it deleted? pq640-collect run creates a new one)"));
+    }
+    const int flags = access == StoreAccess::kReadOnly ? SQLITE_OPEN_READONLY
+                      : access == StoreAccess::kCreate ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE
+                                                       : SQLITE_OPEN_READWRITE;
+    if (sqlite3_open_v2(path.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
       const std::string message = db_ != nullptr ? sqlite3_errmsg(db_) : "out of memory";
       sqlite3_close(db_);
       throw StoreError("SQLite: cannot open " + path + ": " + message);
@@ -114,9 +53,13 @@ class SqliteStore : public Store {
     // Workers on one machine write the same file; a commit of a large cycle
     // can keep the others waiting for a while.
     sqlite3_busy_timeout(db_, 60000);
-    Execute("PRAGMA journal_mode = WAL");
-    Execute("PRAGMA synchronous = FULL");
+    if (access != StoreAccess::kReadOnly) {
+      Execute("PRAGMA journal_mode = WAL");
+      Execute("PRAGMA synchronous = FULL");
+    }
     Execute("PRAGMA foreign_keys = ON");
+    identity_ = FileIdentity();
+    if (!identity_) throw StoreError("SQLite: " + path + " vanished while it was being opened");
   }
   ~SqliteStore() override { sqlite3_close(db_); }
   SqliteStore(const SqliteStore&) = delete;
@@ -125,9 +68,7 @@ class SqliteStore : public Store {
   void Migrate() override {
     Execute("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, applied_at BIGINT NOT NULL)");
     Transaction transaction(*this);
-    Statement current(db_, "SELECT COALESCE(MAX(version), 0) FROM schema_version");
-    current.Step();
-    const std::int64_t have = current.Integer(0);
+    const std::int64_t have = Version();
     for (const Migration& migration : Migrations(Dialect::kSqlite)) {
       if (migration.version <= have) continue;
       for (const std::string& statement : migration.statements) Execute(statement.c_str());
@@ -137,24 +78,63 @@ class SqliteStore : public Store {
     transaction.Commit();
   }
 
+  void RequireCurrentSchema() override {
+    Statement exists(db_, "SELECT COUNT(*) FROM sqlite_master WHERE name = 'schema_version'");
+    exists.Step();
+    if (exists.Integer(0) == 0 || Version() < kSchemaVersion) {
+      throw StoreError("SQLite: " + path_ + " has not been prepared by this version of the collector "
+                       "(pq640-collect run migrates it)");
+    }
+  }
+
   void RegisterTerminal(const TerminalConfig& terminal) override {
-    const std::string link = terminal.tcp_address ? "tcp:" + *terminal.tcp_address
-                                                  : "serial:" + std::to_string(*terminal.serial_port);
+    const std::string link = TerminalLinkText(terminal);
     Transaction transaction(*this);
+    if (terminal.renamed_from && !Exists(terminal.name) && Exists(*terminal.renamed_from)) {
+      MoveTerminal(*terminal.renamed_from, terminal.name);
+    }
+    Statement other(db_, "SELECT name FROM terminals WHERE link = ? AND terminal_id = ? AND name <> ?");
+    other.Bind(1, link).Bind(2, std::int64_t{terminal.terminal_id}).Bind(3, terminal.name);
+    if (other.Step()) {
+      const std::string old = other.Text(0);
+      throw StoreError("terminal \"" + terminal.name + "\" (" + link + ", id " + std::to_string(terminal.terminal_id) +
+                       ") is stored as \"" + old + "\": add renamed_from = \"" + old +
+                       "\" to its config, or run pq640-collect rename " + old + " " + terminal.name);
+    }
     Statement upsert(db_,
-                     "INSERT INTO terminals (name, link, terminal_id, time_zone) VALUES (?, ?, ?, ?) "
-                     "ON CONFLICT (name) DO UPDATE SET link = excluded.link, "
-                     "terminal_id = excluded.terminal_id, time_zone = excluded.time_zone");
-    upsert.Bind(1, terminal.name).Bind(2, link).Bind(3, std::int64_t{terminal.terminal_id}).Bind(4, terminal.time_zone).Step();
+                     "INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
+                     "VALUES (?, ?, ?, ?, ?, ?) ON CONFLICT (name) DO UPDATE SET link = excluded.link, "
+                     "terminal_id = excluded.terminal_id, time_zone = excluded.time_zone, "
+                     "every_seconds = excluded.every_seconds, max_drift_seconds = excluded.max_drift_seconds");
+    upsert.Bind(1, terminal.name).Bind(2, link).Bind(3, std::int64_t{terminal.terminal_id}).Bind(4, terminal.time_zone)
+        .Bind(5, std::int64_t{terminal.every.count()}).Bind(6, std::int64_t{terminal.max_drift.count()}).Step();
     Statement state(db_, "INSERT INTO sync_state (terminal) VALUES (?) ON CONFLICT (terminal) DO NOTHING");
     state.Bind(1, terminal.name).Step();
     transaction.Commit();
   }
 
+  void Rename(const std::string& from, const std::string& to) override {
+    Transaction transaction(*this);
+    if (!Exists(from)) throw StoreError("no terminal \"" + from + "\" is stored");
+    if (Exists(to)) throw StoreError("a terminal \"" + to + "\" is stored already");
+    MoveTerminal(from, to);
+    transaction.Commit();
+  }
+
+  void CheckIdentity() override {
+    const auto now = FileIdentity();
+    if (!now || *now != *identity_) {
+      throw StoreError("SQLite: the database file " + path_ + " was " + (now ? "replaced" : "deleted") +
+                       " while the collector had it open; collecting and pruning stop until it is back "
+                       "(restore it, then restart the collector)");
+    }
+  }
+
   SyncState State(const std::string& terminal) override {
     Statement query(db_,
                     "SELECT io_watermark, admin_watermark, io_pruned_through, admin_pruned_through, "
-                    "last_attempt, last_success, next_due, failures FROM sync_state WHERE terminal = ?");
+                    "last_attempt, last_success, next_due, failures, io_seen, admin_seen "
+                    "FROM sync_state WHERE terminal = ?");
     query.Bind(1, terminal);
     SyncState state;
     if (!query.Step()) return state;
@@ -166,6 +146,8 @@ class SqliteStore : public Store {
     state.last_success = query.OptionalInteger(5);
     state.next_due = query.OptionalInteger(6);
     state.failures = static_cast<int>(query.Integer(7));
+    state.io_seen = query.OptionalInteger(8);
+    state.admin_seen = query.OptionalInteger(9);
     return state;
   }
 
@@ -182,20 +164,35 @@ class SqliteStore : public Store {
     return query.Integer(0);
   }
 
-  void Commit(const CycleCommit& commit) override {
+  CommitResult Commit(const CycleCommit& commit) override {
+    CheckIdentity();
     Transaction transaction(*this);
-    InsertIo(commit);
-    InsertAdmin(commit);
+    CommitResult result;
+    result.io_inserted = Insert(commit.terminal, LogKind::kIo, commit.io_rows, commit.finished_at);
+    result.admin_inserted = Insert(commit.terminal, LogKind::kAdmin, commit.admin_rows, commit.finished_at);
     Statement state(db_,
                     "UPDATE sync_state SET io_watermark = COALESCE(?, io_watermark), "
                     "admin_watermark = COALESCE(?, admin_watermark), last_attempt = ?, last_success = ?, "
-                    "next_due = ?, failures = 0, last_error = NULL, clock_drift = ? WHERE terminal = ?");
+                    "next_due = ?, failures = 0, last_error = NULL, clock_drift = ?, "
+                    "io_seen = COALESCE(?, io_seen), admin_seen = COALESCE(?, admin_seen), "
+                    "clock_event = COALESCE(?, clock_event) WHERE terminal = ?");
     std::optional<std::string> io_mark, admin_mark;
     if (commit.io_watermark) io_mark = TimeText(*commit.io_watermark);
     if (commit.admin_watermark) admin_mark = TimeText(*commit.admin_watermark);
     state.Bind(1, io_mark).Bind(2, admin_mark).Bind(3, commit.finished_at).Bind(4, commit.finished_at)
-        .Bind(5, commit.next_due).Bind(6, commit.clock_drift).Bind(7, commit.terminal).Step();
+        .Bind(5, commit.next_due).Bind(6, commit.clock_drift).Bind(7, commit.io_seen).Bind(8, commit.admin_seen)
+        .Bind(9, commit.clock_event).Bind(10, commit.terminal).Step();
     transaction.Commit();
+    return result;
+  }
+
+  std::int64_t InsertMissing(const std::string& terminal, LogKind log, const std::vector<LogRow>& rows,
+                             std::int64_t at) override {
+    CheckIdentity();
+    Transaction transaction(*this);
+    const std::int64_t inserted = Insert(terminal, log, rows, at);
+    transaction.Commit();
+    return inserted;
   }
 
   void LowerWatermarks(const std::string& terminal, const PQ640_DateTime& to) override {
@@ -206,12 +203,13 @@ class SqliteStore : public Store {
     update.Bind(1, mark).Bind(2, terminal).Step();
   }
 
-  void RecordPruned(const std::string& terminal, LogKind log, const PQ640_DateTime& through) override {
-    const std::string sql = std::string("UPDATE sync_state SET ") +
-                            (log == LogKind::kIo ? "io_pruned_through" : "admin_pruned_through") +
-                            " = ? WHERE terminal = ?";
+  void RecordPruned(const std::string& terminal, LogKind log, const PQ640_DateTime& through,
+                    std::optional<std::int64_t> seen) override {
+    const bool io = log == LogKind::kIo;
+    const std::string sql = std::string("UPDATE sync_state SET ") + (io ? "io_pruned_through" : "admin_pruned_through") +
+                            " = ?, " + (io ? "io_seen" : "admin_seen") + " = ? WHERE terminal = ?";
     Statement update(db_, sql.c_str());
-    update.Bind(1, TimeText(through)).Bind(2, terminal).Step();
+    update.Bind(1, TimeText(through)).Bind(2, seen).Bind(3, terminal).Step();
   }
 
   void RecordFailure(const std::string& terminal, const std::string& error, std::int64_t at,
@@ -228,12 +226,7 @@ class SqliteStore : public Store {
   }
 
   std::vector<TerminalStatus> Status() override {
-    Statement query(db_,
-                    "SELECT t.name, s.last_success, s.last_attempt, "
-                    "(SELECT COUNT(*) FROM io_records r WHERE r.terminal = t.name), "
-                    "(SELECT COUNT(*) FROM admin_records r WHERE r.terminal = t.name), "
-                    "s.io_watermark, s.clock_drift, s.failures, s.last_error "
-                    "FROM terminals t LEFT JOIN sync_state s ON s.terminal = t.name ORDER BY t.name");
+    Statement query(db_, StatusQuery().c_str());
     std::vector<TerminalStatus> rows;
     while (query.Step()) {
       TerminalStatus row;
@@ -246,21 +239,24 @@ class SqliteStore : public Store {
       row.clock_drift = query.OptionalInteger(6);
       row.failures = static_cast<int>(query.Integer(7));
       row.last_error = query.OptionalText(8);
+      row.next_due = query.OptionalInteger(9);
+      row.clock_event = query.OptionalText(10);
+      row.every_seconds = query.OptionalInteger(11);
+      row.max_drift_seconds = query.OptionalInteger(12);
+      row.late_records = query.Integer(13);
       rows.push_back(std::move(row));
     }
     return rows;
   }
 
-  void Export(LogKind log, const std::string& since, const std::string& until,
-              const std::function<void(const ExportRow&)>& row) override {
-    const std::string sql =
-        log == LogKind::kIo
-            ? "SELECT terminal, local_time, utc_time, user_id, verification, in_out, work_code, raw "
-              "FROM io_records WHERE local_time BETWEEN ? AND ? ORDER BY terminal, local_time, rowid"
-            : "SELECT terminal, local_time, utc_time, admin_id, operation, 0, target_user_id, raw "
-              "FROM admin_records WHERE local_time BETWEEN ? AND ? ORDER BY terminal, local_time, rowid";
+  void Export(LogKind log, const ExportFilter& filter, const std::function<void(const ExportRow&)>& row) override {
+    const std::string sql = ExportQuery(log, filter, Dialect::kSqlite);
     Statement query(db_, sql.c_str());
-    query.Bind(1, since).Bind(2, until);
+    query.Bind(1, filter.since);
+    query.Bind(2, filter.until);
+    int index = 3;
+    if (filter.after_seq) query.Bind(index++, *filter.after_seq);
+    if (filter.terminal) query.Bind(index++, *filter.terminal);
     while (query.Step()) {
       ExportRow out;
       out.terminal = query.Text(0);
@@ -271,6 +267,9 @@ class SqliteStore : public Store {
       out.in_out = static_cast<std::uint8_t>(query.Integer(5));
       out.value = static_cast<std::uint32_t>(query.Integer(6));
       out.raw = query.Raw(7);
+      out.seq = query.Integer(8);
+      out.late = query.Integer(9) != 0;
+      out.utc_ambiguous = query.Integer(10) != 0;
       row(out);
     }
   }
@@ -323,48 +322,91 @@ class SqliteStore : public Store {
     }
   }
 
-  void InsertIo(const CycleCommit& commit) {
-    if (commit.io_rows.empty()) return;
-    Statement insert(db_,
-                     "INSERT INTO io_records (terminal, local_time, utc_time, user_id, verification, "
-                     "in_out, work_code, raw, twin, collected_at) VALUES (?,?,?,?,?,?,?,?,?,?) "
-                     "ON CONFLICT (terminal, raw, twin) DO NOTHING");
-    for (const LogRow& row : commit.io_rows) {
-      const IoFields fields = DecodeIo(row.raw);
-      insert.Reset();
-      insert.Bind(1, commit.terminal).Bind(2, TimeText(RecordTime(row.raw)));
-      if (row.utc) insert.Bind(3, TimeText(*row.utc)); else insert.BindNull(3);
-      insert.Bind(4, std::int64_t{fields.user_id}).Bind(5, std::int64_t{fields.verification})
-          .Bind(6, std::int64_t{fields.in_out}).Bind(7, std::int64_t{fields.work_code}).Bind(8, row.raw)
-          .Bind(9, std::int64_t{row.twin}).Bind(10, commit.finished_at);
-      insert.Step();
-    }
+  std::int64_t Version() {
+    Statement current(db_, "SELECT COALESCE(MAX(version), 0) FROM schema_version");
+    current.Step();
+    return current.Integer(0);
   }
 
-  void InsertAdmin(const CycleCommit& commit) {
-    if (commit.admin_rows.empty()) return;
-    Statement insert(db_,
-                     "INSERT INTO admin_records (terminal, local_time, utc_time, admin_id, operation, "
-                     "target_user_id, raw, twin, collected_at) VALUES (?,?,?,?,?,?,?,?,?) "
-                     "ON CONFLICT (terminal, raw, twin) DO NOTHING");
-    for (const LogRow& row : commit.admin_rows) {
-      const AdminFields fields = DecodeAdmin(row.raw);
-      insert.Reset();
-      insert.Bind(1, commit.terminal).Bind(2, TimeText(RecordTime(row.raw)));
-      if (row.utc) insert.Bind(3, TimeText(*row.utc)); else insert.BindNull(3);
-      insert.Bind(4, std::int64_t{fields.admin_id}).Bind(5, std::int64_t{fields.operation})
-          .Bind(6, std::int64_t{fields.target_user_id}).Bind(7, row.raw).Bind(8, std::int64_t{row.twin})
-          .Bind(9, commit.finished_at);
-      insert.Step();
-    }
+  bool Exists(const std::string& terminal) {
+    Statement query(db_, "SELECT 1 FROM terminals WHERE name = ?");
+    query.Bind(1, terminal);
+    return query.Step();
   }
 
+  // Inside a transaction. The records keep their keys; only the name changes.
+  void MoveTerminal(const std::string& from, const std::string& to) {
+    Statement copy(db_,
+                   "INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
+                   "SELECT ?, link, terminal_id, time_zone, every_seconds, max_drift_seconds FROM terminals "
+                   "WHERE name = ?");
+    copy.Bind(1, to).Bind(2, from).Step();
+    for (const char* table : {"io_records", "admin_records", "sync_state"}) {
+      const std::string sql = std::string("UPDATE ") + table + " SET terminal = ? WHERE terminal = ?";
+      Statement move(db_, sql.c_str());
+      move.Bind(1, to).Bind(2, from).Step();
+    }
+    Statement drop(db_, "DELETE FROM terminals WHERE name = ?");
+    drop.Bind(1, from).Step();
+  }
+
+  // The inode and device of the path now; nothing when it is gone.
+  std::optional<std::pair<dev_t, ino_t>> FileIdentity() const {
+    struct stat info {};
+    if (stat(path_.c_str(), &info) != 0) return std::nullopt;
+    return std::pair{info.st_dev, info.st_ino};
+  }
+
+  // Inside a transaction: numbers the rows from row_sequence, so that a
+  // later commit always carries higher numbers.
+  std::int64_t Insert(const std::string& terminal, LogKind log, const std::vector<LogRow>& rows, std::int64_t at) {
+    if (rows.empty()) return 0;
+    Statement reserve(db_, "UPDATE row_sequence SET last = last + ? RETURNING last");
+    reserve.Bind(1, static_cast<std::int64_t>(rows.size()));
+    if (!reserve.Step()) throw StoreError("SQLite: the row_sequence table is empty");
+    std::int64_t seq = reserve.Integer(0) - static_cast<std::int64_t>(rows.size());
+    reserve.Reset();
+    const bool io = log == LogKind::kIo;
+    Statement insert(db_, io ? "INSERT INTO io_records (terminal, local_time, utc_time, user_id, verification, "
+                               "in_out, work_code, raw, twin, collected_at, seq, late, utc_ambiguous) "
+                               "VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT (terminal, raw, twin) DO NOTHING"
+                             : "INSERT INTO admin_records (terminal, local_time, utc_time, admin_id, operation, "
+                               "target_user_id, raw, twin, collected_at, seq, late, utc_ambiguous) "
+                               "VALUES (?,?,?,?,?,?,?,?,?,?,?,?) ON CONFLICT (terminal, raw, twin) DO NOTHING");
+    std::int64_t inserted = 0;
+    for (const LogRow& row : rows) {
+      insert.Reset();
+      insert.Bind(1, terminal).Bind(2, TimeText(RecordTime(row.raw)));
+      if (row.utc) insert.Bind(3, TimeText(*row.utc)); else insert.BindNull(3);
+      int next = 4;
+      if (io) {
+        const IoFields fields = DecodeIo(row.raw);
+        insert.Bind(4, std::int64_t{fields.user_id}).Bind(5, std::int64_t{fields.verification})
+            .Bind(6, std::int64_t{fields.in_out}).Bind(7, std::int64_t{fields.work_code});
+        next = 8;
+      } else {
+        const AdminFields fields = DecodeAdmin(row.raw);
+        insert.Bind(4, std::int64_t{fields.admin_id}).Bind(5, std::int64_t{fields.operation})
+            .Bind(6, std::int64_t{fields.target_user_id});
+        next = 7;
+      }
+      insert.Bind(next, row.raw).Bind(next + 1, std::int64_t{row.twin}).Bind(next + 2, at).Bind(next + 3, ++seq)
+          .Bind(next + 4, std::int64_t{row.late}).Bind(next + 5, std::int64_t{row.utc_ambiguous});
+      insert.Step();
+      inserted += sqlite3_changes(db_);
+    }
+    return inserted;
+  }
+
+  std::optional<std::pair<dev_t, ino_t>> identity_;
   std::string path_;
   sqlite3* db_ = nullptr;
 };
 
 }  // namespace
 
-std::unique_ptr<Store> OpenSqliteStore(const std::string& path) { return std::make_unique<SqliteStore>(path); }
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path, StoreAccess access) {
+  return std::make_unique<SqliteStore>(path, access);
+}
 
 }  // namespace pq640collect

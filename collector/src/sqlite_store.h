@@ -10,6 +10,6 @@
 
 namespace pq640collect {
 
-std::unique_ptr<Store> OpenSqliteStore(const std::string& path);
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path, StoreAccess access);
 
 }  // namespace pq640collect

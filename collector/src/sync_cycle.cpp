@@ -4,79 +4,62 @@
 #include <ctime>
 #include <memory>
 
+#include "reconcile.h"
 #include "terminal_link.h"
 #include "time_zone.h"
 
 namespace pq640collect {
 namespace {
 
-struct LogFetch {
-  std::vector<LogRow> rows;
-  std::optional<PQ640_DateTime> watermark;
-  std::int64_t read = 0;
-};
+const char* LogName(LogKind log) { return log == LogKind::kIo ? "IO" : "administrator"; }
 
-// Everything from the watermark (its second again: records of that second
-// may have been only partly there last time) up to `end`.
-LogFetch FetchLog(TerminalLink& link, Store& store, const TerminalConfig& terminal, LogKind log,
-                  const std::optional<PQ640_DateTime>& watermark, const PQ640_DateTime& end,
-                  UtcConverter* utc) {
-  LogFetch fetch;
-  const PQ640_DateTime from = watermark.value_or(kFirstSecond);
-  // A terminal clock behind the watermark: nothing new can be told apart
-  // yet; keep the watermark where it is.
-  if (WallSeconds(end) < WallSeconds(from)) return fetch;
-  const PQ640_RecordQuery query = RangeQuery(terminal.query_template, from, end);
-  const std::uint32_t counted = link.Count(log, query);
-  fetch.watermark = end;
-  // Only the watermark second's records, all held already: skip the read.
-  if (counted == 0 || (watermark && counted == store.CountAt(terminal.name, log, from))) return fetch;
-  const std::vector<RawRecord> records = link.Read(log, query, counted);
-  fetch.read = static_cast<std::int64_t>(records.size());
-  const std::vector<std::uint32_t> twins = DuplicateIndexes(records);
-  fetch.rows.reserve(records.size());
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    // A record outside the asked range means the terminal reads its query
-    // differently than configured; storing it could misplace the watermark
-    // logic, so refuse the whole cycle.
-    const std::int64_t at = WallSeconds(RecordTime(records[i]));
-    if (at < WallSeconds(from) || at > WallSeconds(end)) {
-      throw std::runtime_error("the terminal answered a time-range query with a record from " +
-                               TimeText(RecordTime(records[i])) + ", outside " + TimeText(from) + " .. " +
-                               TimeText(end) + " (check query_template)");
-    }
-    LogRow row{records[i], twins[i], std::nullopt};
-    if (utc != nullptr) row.utc = utc->ToUtc(RecordTime(records[i]));
-    fetch.rows.push_back(row);
+// Deletes on the terminal what is older than keep_on_terminal and before the
+// committed watermark, but only what the database provably holds: the span is
+// read first, whatever the database lacks is stored, and only then deleted.
+// A late record in the span is therefore collected, never a reason to stop.
+void Prune(TerminalLink& link, Store& store, const TerminalConfig& terminal, LogKind log, LogReconciler& reconciler,
+           const std::optional<PQ640_DateTime>& committed, const std::optional<PQ640_DateTime>& pruned_through,
+           const PQ640_DateTime& clock, CycleReport& report) {
+  if (!terminal.keep_on_terminal || !committed) return;
+  const std::int64_t cutoff =
+      std::min(WallSeconds(*committed) - 1, WallSeconds(clock) - terminal.keep_on_terminal->count());
+  // Each prune costs three commands; a long retention need not be exact to
+  // the minute, so prune at most hourly (or as often as a short retention asks).
+  const std::int64_t every = std::min<std::int64_t>(kPruneEverySeconds, terminal.keep_on_terminal->count());
+  const Span span{reconciler.Start(), FromWallSeconds(cutoff)};
+  if (cutoff < WallSeconds(span.from) || (pruned_through && cutoff - WallSeconds(*pruned_through) < every)) return;
+  const PQ640_RecordQuery query = RangeQuery(terminal.query_template, span.from, span.to);
+  std::vector<LogRow> rows = reconciler.ReadRows(span, static_cast<std::uint64_t>(reconciler.Expected(span)), committed);
+  // Stored first (and the database checked to be the one opened): after this
+  // commit every record read is held, by bytes and position among twins.
+  const std::int64_t collected = store.InsertMissing(terminal.name, log, rows, std::time(nullptr));
+  report.late += collected;
+  if (log == LogKind::kIo) report.io_new += collected; else report.admin_new += collected;
+  if (!rows.empty()) {
+    store.CheckIdentity();
+    link.Delete(log, query);
   }
-  return fetch;
+  const std::uint32_t left = link.Count(log, query);
+  store.RecordPruned(terminal.name, log, span.to, std::nullopt);
+  std::string note = "deleted " + std::to_string(rows.size()) + " " + LogName(log) + " records up to " +
+                     TimeText(span.to) + " on the terminal (keep_on_terminal)";
+  if (collected > 0) note += ", " + std::to_string(collected) + " of them collected just before";
+  if (left > 0) note += "; " + std::to_string(left) + " arrived in that span meanwhile and stay for the next cycle";
+  report.notes.push_back(note);
 }
 
-// Deletes on the terminal what is older than keep_on_terminal and strictly
-// before the committed watermark, and only when the database holds at least
-// as many records of that span as the terminal does.
-void Prune(TerminalLink& link, Store& store, const TerminalConfig& terminal, LogKind log,
-           const std::optional<PQ640_DateTime>& committed, const std::optional<PQ640_DateTime>& pruned_through,
-           const PQ640_DateTime& clock) {
-  if (!terminal.keep_on_terminal || !committed) return;
-  const std::int64_t cutoff = std::min(WallSeconds(*committed) - 1, WallSeconds(clock) - terminal.keep_on_terminal->count());
-  const std::int64_t start = pruned_through ? WallSeconds(*pruned_through) + 1 : WallSeconds(kFirstSecond);
-  // Each prune costs two commands; a long retention need not be exact to the
-  // minute, so prune at most hourly (or as often as a short retention asks).
-  const std::int64_t every = std::min<std::int64_t>(kPruneEverySeconds, terminal.keep_on_terminal->count());
-  if (cutoff < start || (pruned_through && cutoff - WallSeconds(*pruned_through) < every)) return;
-  const PQ640_DateTime from = FromWallSeconds(start);
-  const PQ640_DateTime to = FromWallSeconds(cutoff);
-  const PQ640_RecordQuery query = RangeQuery(terminal.query_template, from, to);
-  const std::uint32_t on_terminal = link.Count(log, query);
-  const std::int64_t held = store.CountBetween(terminal.name, log, from, to);
-  if (held < on_terminal) {
-    throw std::runtime_error("not pruning: the terminal holds " + std::to_string(on_terminal) +
-                             " records from " + TimeText(from) + " to " + TimeText(to) +
-                             " but the database only " + std::to_string(held));
+// A clock behind the last collected time, or far from the host's: said in
+// the log and kept in status.
+std::optional<std::string> ClockEvent(const PQ640_DateTime& clock, std::int64_t drift,
+                                      const std::optional<PQ640_DateTime>& watermark) {
+  if (watermark && WallSeconds(clock) + kSettleSeconds < WallSeconds(*watermark)) {
+    return "clock jumped back: it shows " + TimeText(clock) + ", records were collected up to " +
+           TimeText(*watermark);
   }
-  if (on_terminal > 0) link.Delete(log, query);
-  store.RecordPruned(terminal.name, log, to);
+  if (std::abs(drift) > kClockJumpSeconds) {
+    return "clock " + std::to_string(drift) + " s off the host's: it shows " + TimeText(clock);
+  }
+  return std::nullopt;
 }
 
 }  // namespace
@@ -92,47 +75,53 @@ CycleReport SyncTerminal(Store& store, const CollectorConfig& config, const Term
   SyncState state;
   try {
     state = store.State(terminal.name);
-    TerminalLink link(terminal);
+    TerminalLink link(terminal, config.max_read_records);
     const PQ640_DateTime clock = link.ReadClock();
     const PQ640_DateTime host = HostNow(terminal.time_zone);
     report.clock_drift = WallSeconds(clock) - WallSeconds(host);
-    const PQ640_DateTime end = FromWallSeconds(WallSeconds(clock) - kSettleSeconds);
+    const PQ640_DateTime end = FromWallSeconds(std::max<std::int64_t>(0, WallSeconds(clock) - kSettleSeconds));
+    const auto event = ClockEvent(clock, report.clock_drift, state.io_watermark);
+    if (event) report.notes.push_back(*event);
 
     std::unique_ptr<UtcConverter> utc;
     if (terminal.time_zone) utc = std::make_unique<UtcConverter>(*terminal.time_zone);
-    LogFetch io = FetchLog(link, store, terminal, LogKind::kIo, state.io_watermark, end, utc.get());
-    LogFetch admin;
-    if (terminal.admin_log) {
-      admin = FetchLog(link, store, terminal, LogKind::kAdmin, state.admin_watermark, end, utc.get());
-    }
-    report.io_read = io.read;
-    report.admin_read = admin.read;
+    LogReconciler io(link, store, terminal, LogKind::kIo, state.io_pruned_through, utc.get());
+    LogReconciler admin(link, store, terminal, LogKind::kAdmin, state.admin_pruned_through, utc.get());
+    const bool distrust = event.has_value();
+    auto io_outcome = io.Run(state.io_watermark, state.io_seen, distrust);
+    LogReconciler::Outcome admin_outcome;
+    if (terminal.admin_log) admin_outcome = admin.Run(state.admin_watermark, state.admin_seen, distrust);
+    report.io_read = io_outcome.read;
+    report.admin_read = admin_outcome.read;
 
     CycleCommit commit;
     commit.terminal = terminal.name;
-    commit.io_rows = std::move(io.rows);
-    commit.admin_rows = std::move(admin.rows);
-    commit.io_watermark = io.watermark;
-    commit.admin_watermark = admin.watermark;
+    commit.io_rows = std::move(io_outcome.rows);
+    commit.admin_rows = std::move(admin_outcome.rows);
+    commit.io_watermark = end;
+    if (terminal.admin_log) commit.admin_watermark = end;
+    commit.io_seen = io_outcome.seen;
+    commit.admin_seen = admin_outcome.seen;
+    commit.clock_event = event;
     commit.clock_drift = report.clock_drift;
     commit.finished_at = std::time(nullptr);
     commit.next_due = commit.finished_at + terminal.every.count();
-    store.Commit(commit);
+    const CommitResult stored = store.Commit(commit);
+    report.io_new = stored.io_inserted + io_outcome.inserted_early;
+    report.admin_new = stored.admin_inserted + admin_outcome.inserted_early;
+    report.late = io_outcome.inserted_early + admin_outcome.inserted_early;
 
-    Prune(link, store, terminal, LogKind::kIo, io.watermark ? io.watermark : state.io_watermark,
-          state.io_pruned_through, clock);
-    if (terminal.admin_log) {
-      Prune(link, store, terminal, LogKind::kAdmin, admin.watermark ? admin.watermark : state.admin_watermark,
-            state.admin_pruned_through, clock);
-    }
+    Prune(link, store, terminal, LogKind::kIo, io, end, state.io_pruned_through, clock, report);
+    if (terminal.admin_log) Prune(link, store, terminal, LogKind::kAdmin, admin, end, state.admin_pruned_through, clock, report);
 
     if (terminal.set_clock && std::abs(report.clock_drift) > terminal.max_drift.count()) {
       // Punches after a backward set carry earlier times than the watermark:
-      // move it back first, so that a crash in between loses nothing.
+      // move it back first, so the fast path reads them.
       const PQ640_DateTime fresh = HostNow(terminal.time_zone);
       store.LowerWatermarks(terminal.name, FromWallSeconds(WallSeconds(fresh) - kSettleSeconds));
       link.SetClock(fresh);
       store.RecordDrift(terminal.name, 0);
+      report.notes.push_back("clock set from " + TimeText(clock) + " to " + TimeText(fresh));
     }
     report.ok = true;
   } catch (const std::exception& error) {
@@ -141,11 +130,29 @@ CycleReport SyncTerminal(Store& store, const CollectorConfig& config, const Term
     const int failures = state.failures + 1;
     try {
       store.RecordFailure(terminal.name, report.error, now, now + BackoffSeconds(config, failures), failures);
-    } catch (const StoreError& store_error) {
+    } catch (const std::exception& store_error) {
       report.error += "; recording the failure failed too: " + std::string(store_error.what());
     }
   }
   return report;
+}
+
+std::int64_t ResyncTerminal(Store& store, const CollectorConfig& config, const TerminalConfig& terminal,
+                            const PQ640_DateTime& from, const PQ640_DateTime& to) {
+  const SyncState state = store.State(terminal.name);
+  TerminalLink link(terminal, config.max_read_records);
+  std::unique_ptr<UtcConverter> utc;
+  if (terminal.time_zone) utc = std::make_unique<UtcConverter>(*terminal.time_zone);
+  std::int64_t inserted = 0;
+  for (LogKind log : {LogKind::kIo, LogKind::kAdmin}) {
+    if (log == LogKind::kAdmin && !terminal.admin_log) continue;
+    LogReconciler reconciler(link, store, terminal, log, std::nullopt, utc.get());
+    const Span span{from, to};
+    const auto rows = reconciler.ReadRows(span, static_cast<std::uint64_t>(reconciler.Expected(span)),
+                                          log == LogKind::kIo ? state.io_watermark : state.admin_watermark);
+    inserted += store.InsertMissing(terminal.name, log, rows, std::time(nullptr));
+  }
+  return inserted;
 }
 
 }  // namespace pq640collect

@@ -1,34 +1,62 @@
 #include "terminal_link.h"
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstring>
-
 #include <algorithm>
+#include <cstring>
+#include <type_traits>
 
 namespace pq640collect {
 namespace {
 
-// The capacity of the array handed to the running read. The library writes as
-// many records as the terminal announces; if it announces more than the array
-// holds, the progress callback sees that before the first record is stored,
-// and the process ends on the spot: nothing is committed, nothing corrupted,
-// and the next run reads again with a fresh count.
-std::uint32_t g_read_capacity = 0;
+void Check(const char* call, PQ640_ResultCode code) {
+  if (code != PQ640_OK) throw LinkError(call, code);
+}
 
-void PQ640_CALL GuardCapacity(std::uint32_t total, std::uint32_t index) {
-  if (index == 0 && total > g_read_capacity) {
-    static const char message[] =
-        "pq640-collect: the terminal announced more records than counted plus room to spare; "
-        "stopping before the read overruns its array\n";
-    [[maybe_unused]] const auto written = write(STDERR_FILENO, message, sizeof message - 1);
-    _exit(70);
+static_assert(sizeof(PQ640_IORecord) == sizeof(RawRecord) && sizeof(PQ640_AdminRecord) == sizeof(RawRecord));
+
+// One capacity-checked read into an array of `capacity` records; the
+// terminal's announced count comes back in `count` on -105.
+template <typename Record>
+PQ640_ResultCode ReadInto(LogKind log, const PQ640_RecordQuery& query, std::vector<Record>& buffer,
+                          std::uint32_t& count) {
+  const auto capacity = static_cast<std::uint32_t>(buffer.size());
+  if constexpr (std::is_same_v<Record, PQ640_IORecord>) {
+    (void)log;
+    return PQ640_GetIORecordBounded(&query, capacity, &count, buffer.data(), nullptr);
+  } else {
+    return PQ640_GetAdminRecordBounded(&query, capacity, &count, buffer.data(), nullptr);
   }
 }
 
-void Check(const char* call, PQ640_ResultCode code) {
-  if (code != PQ640_OK) throw LinkError(call, code);
+template <typename Record>
+std::vector<RawRecord> ReadResizing(const TerminalConfig& terminal, LogKind log, const PQ640_RecordQuery& query,
+                                    std::uint32_t capacity, std::uint32_t ceiling) {
+  const char* call = log == LogKind::kIo ? "PQ640_GetIORecordBounded" : "PQ640_GetAdminRecordBounded";
+  for (int attempt = 0;; ++attempt) {
+    std::vector<Record> buffer(capacity);
+    std::uint32_t count = 0;
+    const PQ640_ResultCode code = ReadInto(log, query, buffer, count);
+    if (code == PQ640_BUFFER_TOO_SMALL) {
+      if (count > ceiling) {
+        throw ReadRefused("terminal \"" + terminal.name + "\" announced " + std::to_string(count) +
+                          " records in one read, above the ceiling of " + std::to_string(ceiling) +
+                          " (collector.max_read_records raises it)");
+      }
+      if (attempt == kReadResizes) {
+        throw ReadRefused("terminal \"" + terminal.name + "\" announced more records than the previous answer on " +
+                          std::to_string(kReadResizes + 1) + " reads in a row (last " + std::to_string(count) + ")");
+      }
+      capacity = count;
+      continue;
+    }
+    if (code == PQ640_INVALID_ARGUMENT && log == LogKind::kIo) {
+      throw std::runtime_error(std::string(call) + ": the terminal sent an IO record with an impossible time (index " +
+                               std::to_string(count) + ")");
+    }
+    Check(call, code);
+    std::vector<RawRecord> records(std::min<std::uint32_t>(count, capacity));
+    if (!records.empty()) std::memcpy(records.data(), buffer.data(), records.size() * sizeof(RawRecord));
+    return records;
+  }
 }
 
 }  // namespace
@@ -36,13 +64,16 @@ void Check(const char* call, PQ640_ResultCode code) {
 LinkError::LinkError(const std::string& call, PQ640_ResultCode code)
     : std::runtime_error(call + ": " + std::to_string(code) + " (" + PQ640_ResultText(code) + ")"), code_(code) {}
 
-std::uint32_t ReadCapacity(std::uint32_t counted) {
-  // A busy terminal adds a few punches a second; the read follows the count
-  // within a second or two. An eighth more, and at least 1024, is plenty.
-  return counted + std::max<std::uint32_t>(1024, counted / 8);
+std::uint32_t ReadCapacity(std::uint64_t expected, std::uint32_t ceiling) {
+  // A busy terminal adds a few punches a second and the read follows the
+  // count within a second or two: an eighth more, and at least 64, is plenty;
+  // the announced count corrects a short guess at the cost of one more read.
+  const std::uint64_t wanted = expected + std::max<std::uint64_t>(64, expected / 8);
+  return static_cast<std::uint32_t>(std::min<std::uint64_t>(wanted, ceiling));
 }
 
-TerminalLink::TerminalLink(const TerminalConfig& terminal) : terminal_(terminal) {
+TerminalLink::TerminalLink(const TerminalConfig& terminal, std::uint32_t read_ceiling)
+    : terminal_(terminal), read_ceiling_(read_ceiling) {
   if (terminal.tcp_address) {
     Check("PQ640_SetTerminalIPAddr", PQ640_SetTerminalIPAddr(terminal.tcp_address->c_str()));
     Check("PQ640_SetPortAndCommState", PQ640_SetPortAndCommState(PQ640_LINK_TCP, 0, terminal.baud_code));
@@ -75,27 +106,10 @@ std::uint32_t TerminalLink::Count(LogKind log, const PQ640_RecordQuery& query) {
   return count;
 }
 
-std::vector<RawRecord> TerminalLink::Read(LogKind log, const PQ640_RecordQuery& query, std::uint32_t counted) {
-  g_read_capacity = ReadCapacity(counted);
-  std::vector<RawRecord> records(g_read_capacity);
-  std::uint32_t count = 0;
-  if (log == LogKind::kIo) {
-    static_assert(sizeof(PQ640_IORecord) == sizeof(RawRecord));
-    std::vector<PQ640_IORecord> buffer(g_read_capacity);
-    const PQ640_ResultCode code = PQ640_GetIORecord(&query, &count, buffer.data(), GuardCapacity);
-    if (code == PQ640_INVALID_ARGUMENT) {
-      throw std::runtime_error("PQ640_GetIORecord: the terminal sent an IO record with an impossible time "
-                               "(index " + std::to_string(count) + ")");
-    }
-    Check("PQ640_GetIORecord", code);
-    std::memcpy(records.data(), buffer.data(), count * sizeof(RawRecord));
-  } else {
-    std::vector<PQ640_AdminRecord> buffer(g_read_capacity);
-    Check("PQ640_GetAdminRecord", PQ640_GetAdminRecord(&query, &count, buffer.data(), GuardCapacity));
-    std::memcpy(records.data(), buffer.data(), count * sizeof(RawRecord));
-  }
-  records.resize(count);
-  return records;
+std::vector<RawRecord> TerminalLink::Read(LogKind log, const PQ640_RecordQuery& query, std::uint64_t expected) {
+  const std::uint32_t capacity = ReadCapacity(expected, read_ceiling_);
+  if (log == LogKind::kIo) return ReadResizing<PQ640_IORecord>(terminal_, log, query, capacity, read_ceiling_);
+  return ReadResizing<PQ640_AdminRecord>(terminal_, log, query, capacity, read_ceiling_);
 }
 
 void TerminalLink::Delete(LogKind log, const PQ640_RecordQuery& query) {

@@ -25,11 +25,23 @@ class LinkError : public std::runtime_error {
   PQ640_ResultCode code_;
 };
 
+// A read that announced more records than the collector reads at once, or
+// kept announcing more than it had just announced.
+class ReadRefused : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// A read's array is resized to the announced count and the read asked again
+// at most this often; a terminal that keeps growing its answer fails the cycle.
+inline constexpr int kReadResizes = 3;
+
 class TerminalLink {
  public:
   // Sets the address first (a TCP link never reaches the library's
   // built-in placeholder), then the link and the ID, and opens the port.
-  explicit TerminalLink(const TerminalConfig& terminal);
+  // No read allocates room for more than `read_ceiling` records.
+  TerminalLink(const TerminalConfig& terminal, std::uint32_t read_ceiling);
   ~TerminalLink();  // closes the port
   TerminalLink(const TerminalLink&) = delete;
   TerminalLink& operator=(const TerminalLink&) = delete;
@@ -37,16 +49,19 @@ class TerminalLink {
   PQ640_DateTime ReadClock();
   void SetClock(const PQ640_DateTime& time);
   std::uint32_t Count(LogKind log, const PQ640_RecordQuery& query);
-  // The read carries no capacity: the array is sized from `counted` with
-  // room to spare for records added in between (see terminal_link.cpp).
-  std::vector<RawRecord> Read(LogKind log, const PQ640_RecordQuery& query, std::uint32_t counted);
+  // The records of the query's range, read with a capacity-checked call: the
+  // array starts at `expected` plus room and follows the terminal's announced
+  // count (never past the ceiling), so no answer can outgrow it.
+  std::vector<RawRecord> Read(LogKind log, const PQ640_RecordQuery& query, std::uint64_t expected);
   void Delete(LogKind log, const PQ640_RecordQuery& query);
 
  private:
   const TerminalConfig& terminal_;
+  std::uint32_t read_ceiling_;
 };
 
-// Room left beyond the counted records in a read.
-std::uint32_t ReadCapacity(std::uint32_t counted);
+// The first capacity a read tries for `expected` records: room for punches
+// added between a count and the read, within the ceiling. 64-bit throughout.
+std::uint32_t ReadCapacity(std::uint64_t expected, std::uint32_t ceiling);
 
 }  // namespace pq640collect

@@ -66,26 +66,47 @@ PQ640_DateTime HostNow(const std::optional<std::string>& zone) {
 UtcConverter::UtcConverter(std::string zone) : zone_(std::move(zone)) {}
 UtcConverter::~UtcConverter() = default;
 
-PQ640_DateTime UtcConverter::ToUtc(const PQ640_DateTime& local) {
-  const std::int64_t wall = WallSeconds(local);
-  const std::int64_t hour = wall / 3600;
-  if (hour != cached_hour_) {
-    ZoneScope scope(zone_);
-    const PQ640_DateTime start = FromWallSeconds(hour * 3600);
+void UtcConverter::Look(std::int64_t hour) {
+  if (hour == cached_hour_) return;
+  ZoneScope scope(zone_);
+  const PQ640_DateTime start = FromWallSeconds(hour * 3600);
+  const auto instant = [&](int isdst) {
     std::tm tm{};
     tm.tm_year = start.year + 100;
     tm.tm_mon = start.month - 1;
     tm.tm_mday = start.day;
     tm.tm_hour = start.hour;
-    tm.tm_isdst = -1;
-    const std::time_t utc = std::mktime(&tm);
-    std::tm utc_tm{};
-    gmtime_r(&utc, &utc_tm);
-    // offset = local wall time - UTC wall time for this hour
-    cached_offset_ = hour * 3600 - WallSeconds(FromTm(utc_tm));
-    cached_hour_ = hour;
+    tm.tm_isdst = isdst;
+    return std::mktime(&tm);
+  };
+  const std::time_t utc = instant(-1);
+  std::tm utc_tm{};
+  gmtime_r(&utc, &utc_tm);
+  // offset = local wall time - UTC wall time for this hour
+  cached_offset_ = hour * 3600 - WallSeconds(FromTm(utc_tm));
+  cached_hour_ = hour;
+  // The hour names two instants when both readings of it (standard and
+  // summer time) give back the same wall-clock hour.
+  cached_ambiguous_ = false;
+  const std::time_t standard = instant(0);
+  const std::time_t summer = instant(1);
+  if (standard != summer && standard != -1 && summer != -1) {
+    std::tm a{}, b{};
+    localtime_r(&standard, &a);
+    localtime_r(&summer, &b);
+    cached_ambiguous_ = a.tm_hour == start.hour && b.tm_hour == start.hour && a.tm_mday == b.tm_mday;
   }
+}
+
+PQ640_DateTime UtcConverter::ToUtc(const PQ640_DateTime& local) {
+  const std::int64_t wall = WallSeconds(local);
+  Look(wall / 3600);
   return FromWallSeconds(wall - cached_offset_);
+}
+
+bool UtcConverter::Ambiguous(const PQ640_DateTime& local) {
+  Look(WallSeconds(local) / 3600);
+  return cached_ambiguous_;
 }
 
 }  // namespace pq640collect

@@ -28,11 +28,16 @@ class UtcConverter {
   // An ambiguous hour (clocks going back) takes the earlier offset, i.e. the
   // one in force before the change.
   PQ640_DateTime ToUtc(const PQ640_DateTime& local);
+  // True in the repeated hour when clocks go back: the local time names two
+  // instants, and ToUtc chose the earlier.
+  bool Ambiguous(const PQ640_DateTime& local);
 
  private:
+  void Look(std::int64_t hour);
   std::string zone_;
   std::int64_t cached_hour_ = -1;
   std::int64_t cached_offset_ = 0;
+  bool cached_ambiguous_ = false;
 };
 
 }  // namespace pq640collect

@@ -20,13 +20,17 @@ namespace pq640collect {
 namespace {
 
 extern "C" void RequestStop(int) { g_stop_requested = 1; }
+extern "C" void RequestReload(int) { g_reload_requested = 1; }
 
-void InstallStopHandlers() {
+void InstallSignalHandlers() {
   struct sigaction action {};
   action.sa_handler = RequestStop;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // SIGHUP reads the configuration again instead of ending the collector.
+  action.sa_handler = RequestReload;
+  sigaction(SIGHUP, &action, nullptr);
 }
 
 pid_t StartWorker(const CollectorConfig& config, WorkerOptions options) {
@@ -54,6 +58,10 @@ int Supervise(const CollectorConfig& config, const RunOptions& run, std::map<pid
       for (const auto& [pid, options] : workers) kill(pid, SIGTERM);
       forwarded = true;
     }
+    if (g_reload_requested != 0) {
+      g_reload_requested = 0;
+      for (const auto& [pid, options] : workers) kill(pid, SIGHUP);
+    }
     int wait_status = 0;
     const pid_t pid = waitpid(-1, &wait_status, WNOHANG);
     if (pid <= 0) {
@@ -79,16 +87,18 @@ int Supervise(const CollectorConfig& config, const RunOptions& run, std::map<pid
 }  // namespace
 
 int RunCollector(const CollectorConfig& config, const RunOptions& run) {
+  WorkerOptions base;
   try {
-    const auto store = OpenStore(config.store_url);
+    const auto store = OpenStore(config.store_url, StoreAccess::kCreate);
     store->Migrate();
     for (const TerminalConfig& terminal : config.terminals) store->RegisterTerminal(terminal);
+    // The most overdue first, so a restart never starves the last terminals.
+    if (run.once) base.order = OverdueOrder(*store, config);
   } catch (const StoreError& error) {
     std::cerr << "pq640-collect: " << error.what() << std::endl;
     return 1;
   }
-  InstallStopHandlers();
-  WorkerOptions base;
+  InstallSignalHandlers();
   base.once = run.once;
   base.claim_log = run.claim_log;
   if (run.workers <= 1) return RunWorker(config, base);

@@ -99,21 +99,38 @@ TEST(RunCommand, StatusAndExportReportWhatTheDatabaseHolds) {
   // The generated logs span the 30 days before 15 March; a day of them.
   const Finished csv = RunCollector({"export", "--since", "2026-03-01", "--until", "2026-03-01", "--config", config}, dir.path());
   ASSERT_EQ(csv.status, 0);
+  // The shared record vocabulary (docs/records.md): the record's own columns
+  // in its order, decoded from its bytes, in time order.
+  std::string expected = "time,user_id,verification,in_out_state,work_code\n";
   std::size_t day_records = 0;
   for (const auto& raw : fleet.Log(0, LogKind::kIo)) {
-    if (TimeText(RecordTime(raw)).rfind("2026-03-01", 0) == 0) ++day_records;
+    if (TimeText(RecordTime(raw)).rfind("2026-03-01", 0) != 0) continue;
+    const IoFields fields = DecodeIo(raw);
+    expected += TimeText(RecordTime(raw)) + "," + std::to_string(fields.user_id) + "," +
+                std::to_string(fields.verification) + "," + std::to_string(fields.in_out) + "," +
+                std::to_string(fields.work_code) + "\n";
+    ++day_records;
   }
   ASSERT_GT(day_records, 0u);
-  std::istringstream lines(csv.output);
+  EXPECT_EQ(csv.output, expected);
+
+  // The collector's own columns only when asked for, after the record's.
+  const Finished extra = RunCollector(
+      {"export", "--since", "2026-03-01", "--until", "2026-03-01", "--extra", "--terminal", "t1", "--config", config},
+      dir.path());
+  ASSERT_EQ(extra.status, 0);
+  std::istringstream lines(extra.output);
   std::string line;
   std::getline(lines, line);
-  EXPECT_EQ(line, "terminal,local_time,utc_time,user_id,verification,in_out,work_code,raw");
+  EXPECT_EQ(line, "time,user_id,verification,in_out_state,work_code,terminal,utc_time,utc_ambiguous,seq,late,raw");
   std::size_t rows = 0;
   while (std::getline(lines, line)) {
-    EXPECT_EQ(line.rfind("t1,2026-03-01 ", 0), 0u) << line;
+    EXPECT_NE(line.find(",t1,,0,"), std::string::npos) << line;
     ++rows;
   }
   EXPECT_EQ(rows, day_records);
+  const Finished other = RunCollector({"export", "--terminal", "t2", "--config", config}, dir.path());
+  EXPECT_EQ(other.output, "time,user_id,verification,in_out_state,work_code\n");
 
   const Finished json = RunCollector({"export", "--since", "2000-01-01", "--json", "--admin", "--config", config}, dir.path());
   ASSERT_EQ(json.status, 0);

@@ -68,7 +68,7 @@ PQ640_DateTime Shifted(const pq640sim::DateTime& time, std::int64_t seconds) {
 
 std::map<std::string, Records> DatabaseLogs(Store& store, LogKind log) {
   std::map<std::string, Records> logs;
-  store.Export(log, "2000-01-01 00:00:00", "2099-12-31 23:59:59",
+  store.Export(log, ExportFilter{},
                [&](const ExportRow& row) { logs[row.terminal].push_back(row.raw); });
   return logs;
 }

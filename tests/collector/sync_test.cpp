@@ -26,7 +26,7 @@ using testing::Sorted;
 struct Collector {
   Collector(const ScratchDirectory& dir, const std::vector<std::string>& addresses, const std::string& extra = "")
       : config(ParseConfig(FleetConfig("sqlite:" + dir.path() + "/att.db", addresses, extra), dir.path() + "/c.toml")),
-        store(OpenStore(config.store_url)) {
+        store(OpenStore(config.store_url, StoreAccess::kCreate)) {
     store->Migrate();
     for (const auto& terminal : config.terminals) store->RegisterTerminal(terminal);
   }
@@ -57,7 +57,7 @@ TEST(Sync, FirstSyncStoresExactlyTheTerminalsLogs) {
   // The columns hold the documented fields, and UTC is an hour behind
   // Berlin in winter (the simulators' logs end on 15 March).
   std::size_t checked = 0;
-  collector.store->Export(LogKind::kIo, "2000-01-01 00:00:00", "2099-12-31 23:59:59", [&](const ExportRow& row) {
+  collector.store->Export(LogKind::kIo, ExportFilter{}, [&](const ExportRow& row) {
     const IoFields fields = DecodeIo(row.raw);
     ASSERT_EQ(row.owner, fields.user_id);
     ASSERT_EQ(row.in_out, fields.in_out);
