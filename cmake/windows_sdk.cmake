@@ -8,6 +8,11 @@ install(FILES ${PROJECT_SOURCE_DIR}/include/pq640/pq640.h DESTINATION include/pq
 install(FILES ${PROJECT_SOURCE_DIR}/src/platform/win32/pq640.def DESTINATION lib)
 install(FILES ${PROJECT_SOURCE_DIR}/examples/check_link.c DESTINATION examples)
 install(FILES ${PROJECT_SOURCE_DIR}/cmake/README-windows.txt DESTINATION . RENAME README.txt)
+# The .NET binding as source: a netstandard2.0 project a host's solution references
+# (dotnet/README.md); it loads the pq640.dll beside the host program.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/dotnet/ DESTINATION dotnet
+  FILES_MATCHING PATTERN "*.cs" PATTERN "*.csproj" PATTERN "README.md"
+  PATTERN "bin" EXCLUDE PATTERN "obj" EXCLUDE)
 
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
   set(pq640_windows_arch win64)
