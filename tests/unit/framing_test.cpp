@@ -23,6 +23,38 @@ TEST_F(Framing, CheckLinkRequestBytes) {
   EXPECT_EQ(fake::LastSocket().sent, RequestFrame(1, 1));
 }
 
+// Only the one right value matches: 0x00 included, for a frame whose trailer
+// is not 0x00, with and without a payload.
+TEST_F(Framing, EveryWrongTrailerValueIsRefused) {
+  const PQ640_DateTime sent{26, 12, 8, 9, 30, 0};
+  const Bytes frames[] = {ResponseFrame(0, 0x21), ResponseFrame(0, 0, {26, 12, 8, 9, 30, 0})};
+  for (const Bytes& frame : frames) {
+    ASSERT_NE(frame.back(), 0x00);
+    for (int trailer = 0; trailer < 256; ++trailer) {
+      Bytes answer = frame;
+      answer.back() = static_cast<std::uint8_t>(trailer);
+      AnswerOverTcp(answer);
+      PQ640_DateTime clock{};
+      const PQ640_ResultCode expected =
+          trailer != frame.back() ? PQ640_BAD_CHECKSUM : (frame.size() == 5 ? 0x21 : PQ640_OK);
+      const PQ640_ResultCode got = frame.size() == 5 ? PQ640_SetDateTime(&sent) : PQ640_GetDateTime(&clock);
+      EXPECT_EQ(got, expected) << "trailer " << trailer;
+    }
+  }
+}
+
+// A payload command answered with a refusal: the trailer of that short frame
+// is still checked before the result byte is believed.
+TEST_F(Framing, ARefusalToAPayloadCommandHasItsTrailerChecked) {
+  Bytes refusal = ResponseFrame(0, 0x05);
+  AnswerOverTcp(refusal);
+  PQ640_DateTime clock{};
+  EXPECT_EQ(PQ640_GetDateTime(&clock), 0x05);
+  refusal.back() ^= 0x40;
+  AnswerOverTcp(refusal);
+  EXPECT_EQ(PQ640_GetDateTime(&clock), PQ640_BAD_CHECKSUM);
+}
+
 TEST_F(Framing, NoiseBeforeTheStartByteIsSkipped) {
   const Bytes noise = {'Q', 'Q', 'A', 'V', 0x00, 0xFF, 0x7E, 'L'};
   AnswerOverTcp(Concat({noise, ResponseFrame(0, 0)}));

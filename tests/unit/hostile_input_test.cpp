@@ -106,6 +106,18 @@ TEST_F(NullPointers, EveryPointerIsCheckedBeforeAnythingElse) {
       PQ640_GetUsersIORecordNum(1, nullptr, 0, &t, &t, &count),
       PQ640_GetUsersIORecordNum(1, ids, 0, &t, &t, nullptr),
       PQ640_SetTerminalIPAddr(nullptr),
+      // Null before the mode check of the bounded listings: mode 9 is refused too.
+      PQ640_GetAllUserDataBounded(1, nullptr, users, 9, nullptr),
+      PQ640_GetAllUserDataBounded(1, &count, nullptr, PQ640_LIST_RECORDS, nullptr),
+      PQ640_GetAllAdminDataBounded(1, nullptr, ids, 9, nullptr),
+      PQ640_GetAllAdminDataBounded(1, &count, nullptr, PQ640_LIST_IDS, nullptr),
+      PQ640_GetIORecordBounded(nullptr, 1, &count, io, nullptr),
+      PQ640_GetIORecordBounded(&query, 1, nullptr, io, nullptr),
+      PQ640_GetIORecordBounded(&query, 1, &count, nullptr, nullptr),
+      PQ640_GetAdminRecordBounded(nullptr, 1, &count, admin, nullptr),
+      PQ640_GetAdminRecordBounded(&query, 1, &count, nullptr, nullptr),
+      PQ640_GetUsersIORecordBounded(0, nullptr, 0, &t, &t, 1, &count, io, nullptr),
+      PQ640_GetUsersIORecordBounded(1, ids, 0, &t, &t, 1, &count, nullptr, nullptr),
   };
   for (std::size_t i = 0; i < std::size(codes); ++i) EXPECT_EQ(codes[i], PQ640_INVALID_ARGUMENT) << i;
   EXPECT_EQ(count, 77u);
