@@ -16,7 +16,7 @@ namespace Pq640.Tests
     [TestFixture]
     public class HeaderTests
     {
-        static string IncludeDir => Environment.GetEnvironmentVariable("PQ640_INCLUDE") ?? "include";
+        static string IncludeDir => Path.Combine(Environment.GetEnvironmentVariable("PQ640_SOURCE") ?? ".", "include");
         static string Header => Path.Combine(IncludeDir, "pq640", "pq640.h");
 
         [Test]
@@ -79,28 +79,12 @@ int main(void) {
             try
             {
                 File.WriteAllText(Path.Combine(work, "texts.c"), Program);
-                Run(compiler, "-std=c99 -I " + IncludeDir + " -o " + work + "/texts " + work + "/texts.c");
-                return Run(Path.Combine(work, "texts"), "").Split('\n').Where(l => l.Length > 0).ToArray();
+                Tool.Run(compiler, "-std=c99 -I " + IncludeDir + " -o " + work + "/texts " + work + "/texts.c");
+                return Tool.Run(Path.Combine(work, "texts"), "").Split('\n').Where(l => l.Length > 0).ToArray();
             }
             finally
             {
                 Directory.Delete(work, true);
-            }
-        }
-
-        static string Run(string program, string arguments)
-        {
-            var info = new ProcessStartInfo(program, arguments)
-            {
-                UseShellExecute = false, RedirectStandardOutput = true, RedirectStandardError = true
-            };
-            using (var process = Process.Start(info))
-            {
-                var output = process.StandardOutput.ReadToEnd();
-                var errors = process.StandardError.ReadToEnd();
-                Assert.IsTrue(process.WaitForExit(60000), program + " did not finish");
-                Assert.AreEqual(0, process.ExitCode, program + ": " + errors);
-                return output;
             }
         }
 

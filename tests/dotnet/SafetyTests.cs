@@ -10,30 +10,6 @@ using NUnit.Framework;
 
 namespace Pq640.Tests
 {
-    static class Tool
-    {
-        /// <summary>Runs a program to its end (at most a minute) and returns its output.</summary>
-        internal static string Run(string program, string arguments)
-        {
-            var info = new ProcessStartInfo(program, arguments)
-            {
-                UseShellExecute = false, RedirectStandardOutput = true, RedirectStandardError = true
-            };
-            using (var process = Process.Start(info))
-            {
-                var output = process.StandardOutput.ReadToEndAsync();
-                var errors = process.StandardError.ReadToEndAsync();
-                if (!process.WaitForExit(60000))
-                {
-                    process.Kill();
-                    Assert.Fail(program + " " + arguments + " did not finish within a minute");
-                }
-                Assert.AreEqual(0, process.ExitCode, program + " " + arguments + ": " + errors.Result);
-                return output.Result;
-            }
-        }
-    }
-
     [TestFixture]
     public class SafetyTests : SimulatorTests
     {

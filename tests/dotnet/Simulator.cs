@@ -64,7 +64,7 @@ namespace Pq640.Tests
 
         static void SkipSerialUnlessUsable()
         {
-            if (Environment.UserName != "root") Assert.Ignore("serial tests create " + SerialLink + " and need root");
+            if (Tool.Run("id", "-u").Trim() != "0") Assert.Ignore("serial tests create " + SerialLink + " and need root");
             var link = new FileInfo(SerialLink);
             if (link.Exists || Directory.Exists(SerialLink))
             {
@@ -76,13 +76,8 @@ namespace Pq640.Tests
 
         static string ReadLink(string path)
         {
-            var info = new ProcessStartInfo("readlink", path) { UseShellExecute = false, RedirectStandardOutput = true };
-            using (var readlink = Process.Start(info))
-            {
-                var target = readlink.StandardOutput.ReadToEnd().Trim();
-                readlink.WaitForExit(5000);
-                return target.Length == 0 ? null : target;
-            }
+            var target = Tool.Run("readlink", path, check: false).Trim();
+            return target.Length == 0 ? null : target;
         }
 
         /// <summary>A terminal on this simulator, opened.</summary>
@@ -133,7 +128,32 @@ namespace Pq640.Tests
         }
     }
 
-    /// <summary>Closes whatever terminal a test left open, and stops its simulators.</summary>
+    static class Tool
+    {
+        /// <summary>Runs a program to its end (at most a minute) and returns its output;
+        /// with <paramref name="check"/>, a non-zero exit status fails the test.</summary>
+        internal static string Run(string program, string arguments, bool check = true)
+        {
+            var info = new ProcessStartInfo(program, arguments)
+            {
+                UseShellExecute = false, RedirectStandardOutput = true, RedirectStandardError = true
+            };
+            using (var process = Process.Start(info))
+            {
+                var output = process.StandardOutput.ReadToEndAsync();
+                var errors = process.StandardError.ReadToEndAsync();
+                if (!process.WaitForExit(60000))
+                {
+                    process.Kill();
+                    Assert.Fail(program + " " + arguments + " did not finish within a minute");
+                }
+                if (check) Assert.AreEqual(0, process.ExitCode, program + " " + arguments + ": " + errors.Result);
+                return output.Result;
+            }
+        }
+    }
+
+    /// <summary>Stops the simulators a test started.</summary>
     public abstract class SimulatorTests
     {
         readonly List<Simulator> started = new List<Simulator>();

@@ -3,7 +3,10 @@
 // reconnect pause, so each test sends few commands.
 using System;
 using System.Collections.Generic;
+using System.Diagnostics;
+using System.IO;
 using System.Linq;
+using System.Text.RegularExpressions;
 using NUnit.Framework;
 
 namespace Pq640.Tests
@@ -135,6 +138,42 @@ namespace Pq640.Tests
             Assert.That(ours.Count, Is.GreaterThan(5));
             var tool = Tool.Run(admin, "--tcp " + sim.Address + " --csv --quiet logs io get --from 2026-03-14 --to 2026-03-14");
             Assert.AreEqual(new[] { IoRecord.CsvHeader }.Concat(ours), tool.Split('\n').Where(l => l.Length > 0));
+        }
+
+        [Test]
+        public void TheReadmeExampleRunsAsWritten()
+        {
+            var readme = File.ReadAllText(Path.Combine(Environment.GetEnvironmentVariable("PQ640_SOURCE") ?? ".",
+                                                       "dotnet", "README.md"));
+            var example = Regex.Match(readme, "```csharp\n(.*?)```", RegexOptions.Singleline).Groups[1].Value;
+            var lines = example.Split('\n');
+            Assert.That(lines.Count(l => l.Trim().Length > 0), Is.LessThanOrEqualTo(10), example);
+            var sim = Start("tcp", "--users", "3", "--io-records", "300");
+            // Top-level statements (C# 9) wrapped in a Main that mcs compiles; the address is the simulator's.
+            var directives = lines.Where(l => Regex.IsMatch(l, @"^using [\w.]+;$"));
+            var body = lines.Except(directives).Select(l => l.Replace("192.0.2.10", sim.Address));
+            var work = Path.Combine(Path.GetTempPath(), "pq640-readme-" + Process.GetCurrentProcess().Id);
+            Directory.CreateDirectory(work);
+            try
+            {
+                var binding = typeof(Terminal).Assembly.Location;
+                File.Copy(binding, Path.Combine(work, "Pq640.dll"));
+                File.WriteAllText(Path.Combine(work, "Example.cs"), string.Join("\n", directives) +
+                                  "\nstatic class Example { static void Main() {\n" + string.Join("\n", body) + "\n} }\n");
+                Tool.Run(Environment.GetEnvironmentVariable("PQ640_MCS") ?? "mcs",
+                         "-r:" + work + "/Pq640.dll -out:" + work + "/Example.exe " + work + "/Example.cs");
+                var printed = Tool.Run("mono", work + "/Example.exe").Split('\n').Where(l => l.Length > 0).ToList();
+                Assert.AreEqual(new[] { 1, 2, 3 }.Select(id => id + " 2 templates, code "), printed.Take(3).Select(
+                    l => l.Substring(0, l.IndexOf("code ") + 5)));
+                Assert.IsTrue(printed.Skip(3).All(l => Regex.IsMatch(l, @"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d(,\d+){4}$")),
+                              string.Join("\n", printed));
+            }
+            finally
+            {
+                Directory.Delete(work, true);
+            }
+            Assert.AreEqual(new[] { "SetDateTime", "GetAllUserData", "GetAllUserData", "GetIORecordNum" },
+                            sim.Transactions().Take(4));
         }
 
         [Test]
