@@ -173,7 +173,7 @@ class PostgresStore : public Store {
 
   SyncState State(const std::string& terminal) override {
     auto result = Query("SELECT io_watermark, admin_watermark, io_pruned_through, admin_pruned_through, "
-                        "last_attempt, last_success, next_due, failures, io_seen, admin_seen "
+                        "last_attempt, last_success, next_due, failures, io_seen, admin_seen, clock_drift "
                         "FROM sync_state WHERE terminal = $1",
                         {terminal});
     SyncState state;
@@ -188,6 +188,7 @@ class PostgresStore : public Store {
     state.failures = static_cast<int>(result->Integer(0, 7));
     state.io_seen = result->OptionalInteger(0, 8);
     state.admin_seen = result->OptionalInteger(0, 9);
+    state.clock_drift = result->OptionalInteger(0, 10);
     return state;
   }
 

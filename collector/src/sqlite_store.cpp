@@ -133,7 +133,7 @@ class SqliteStore : public Store {
   SyncState State(const std::string& terminal) override {
     Statement query(db_,
                     "SELECT io_watermark, admin_watermark, io_pruned_through, admin_pruned_through, "
-                    "last_attempt, last_success, next_due, failures, io_seen, admin_seen "
+                    "last_attempt, last_success, next_due, failures, io_seen, admin_seen, clock_drift "
                     "FROM sync_state WHERE terminal = ?");
     query.Bind(1, terminal);
     SyncState state;
@@ -148,6 +148,7 @@ class SqliteStore : public Store {
     state.failures = static_cast<int>(query.Integer(7));
     state.io_seen = query.OptionalInteger(8);
     state.admin_seen = query.OptionalInteger(9);
+    state.clock_drift = query.OptionalInteger(10);
     return state;
   }
 

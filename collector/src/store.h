@@ -44,6 +44,7 @@ struct SyncState {
   // of it: the same count next time means nothing changed.
   std::optional<std::int64_t> io_seen;
   std::optional<std::int64_t> admin_seen;
+  std::optional<std::int64_t> clock_drift;  // as of the last cycle
 };
 
 // What one successful cycle commits, all or nothing.

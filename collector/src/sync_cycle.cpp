@@ -48,16 +48,18 @@ void Prune(TerminalLink& link, Store& store, const TerminalConfig& terminal, Log
   report.notes.push_back(note);
 }
 
-// A clock behind the last collected time, or far from the host's: said in
-// the log and kept in status.
-std::optional<std::string> ClockEvent(const PQ640_DateTime& clock, std::int64_t drift,
-                                      const std::optional<PQ640_DateTime>& watermark) {
-  if (watermark && WallSeconds(clock) + kSettleSeconds < WallSeconds(*watermark)) {
+// A clock behind the last collected time, or moved against the host's by
+// more than max_drift since the last cycle: said in the log, kept in status,
+// and the cycle compares counts in full.
+std::optional<std::string> ClockEvent(const TerminalConfig& terminal, const PQ640_DateTime& clock, std::int64_t drift,
+                                      const SyncState& state) {
+  if (state.io_watermark && WallSeconds(clock) + kSettleSeconds < WallSeconds(*state.io_watermark)) {
     return "clock jumped back: it shows " + TimeText(clock) + ", records were collected up to " +
-           TimeText(*watermark);
+           TimeText(*state.io_watermark);
   }
-  if (std::abs(drift) > kClockJumpSeconds) {
-    return "clock " + std::to_string(drift) + " s off the host's: it shows " + TimeText(clock);
+  if (state.clock_drift && std::abs(drift - *state.clock_drift) > terminal.max_drift.count()) {
+    return "clock jumped " + std::to_string(drift - *state.clock_drift) + " s since the last cycle: it shows " +
+           TimeText(clock);
   }
   return std::nullopt;
 }
@@ -80,7 +82,7 @@ CycleReport SyncTerminal(Store& store, const CollectorConfig& config, const Term
     const PQ640_DateTime host = HostNow(terminal.time_zone);
     report.clock_drift = WallSeconds(clock) - WallSeconds(host);
     const PQ640_DateTime end = FromWallSeconds(std::max<std::int64_t>(0, WallSeconds(clock) - kSettleSeconds));
-    const auto event = ClockEvent(clock, report.clock_drift, state.io_watermark);
+    const auto event = ClockEvent(terminal, clock, report.clock_drift, state);
     if (event) report.notes.push_back(*event);
 
     std::unique_ptr<UtcConverter> utc;

@@ -37,8 +37,6 @@ inline constexpr std::int64_t kPruneEverySeconds = 3600;
 // rather than narrowed down further (a read of 10,000 records takes about
 // as long as one more command's pause).
 inline constexpr std::uint32_t kReadWholeSpan = 10000;
-// A clock this far from the host's is reported as a jump.
-inline constexpr std::int64_t kClockJumpSeconds = 86400;
 
 // Never throws for terminal or store trouble: the failure is recorded with
 // its back-off and reported.
