@@ -43,6 +43,7 @@ namespace Pq640
         /// so the library skips the calls altogether.</summary>
         internal PQ640_ProgressCallback Callback { get; }
 
+        /// <param name="report">the host's progress, or null for none.</param>
         /// <param name="translate">maps the library's (total, index) to the host's
         /// report, or to null to leave a call out.</param>
         internal NativeProgress(IProgress<Progress> report, Func<uint, uint, Progress?> translate = null)

@@ -44,14 +44,10 @@ namespace Pq640
         public IReadOnlyList<IoRecord> IoRecords(Query query = null, IProgress<Progress> progress = null)
         {
             var native = NativeQuery(query);
-            lock (Sync)
-            {
-                var counted = IoRecordCount(query);
-                var raw = ReadLog("GetIORecord", counted, progress,
-                    (uint capacity, ref uint count, byte[] buffer, PQ640_ProgressCallback callback) =>
-                        NativeMethods.PQ640_GetIORecordBounded(ref native, capacity, ref count, buffer, callback));
-                return BoundedRead.Convert<PQ640_IORecord, IoRecord>(raw, IoRecord.FromNative);
-            }
+            return ReadLog<PQ640_IORecord, IoRecord>("GetIORecord", () => IoRecordCount(query), progress,
+                (uint capacity, ref uint count, byte[] buffer, PQ640_ProgressCallback callback) =>
+                    NativeMethods.PQ640_GetIORecordBounded(ref native, capacity, ref count, buffer, callback),
+                IoRecord.FromNative);
         }
 
         /// <summary>Adds one IO record.</summary>
@@ -88,15 +84,11 @@ namespace Pq640
             var list = UserIds(ids);
             var start = ClockValue.ToNative(from, nameof(from));
             var end = ClockValue.ToNative(to, nameof(to));
-            lock (Sync)
-            {
-                var counted = UsersIoRecordCount(list, from, to, selector);
-                var raw = ReadLog("GetUsersIORecord", counted, progress,
-                    (uint capacity, ref uint count, byte[] buffer, PQ640_ProgressCallback callback) =>
-                        NativeMethods.PQ640_GetUsersIORecordBounded((uint)list.Length, list, selector, ref start,
-                                                                    ref end, capacity, ref count, buffer, callback));
-                return BoundedRead.Convert<PQ640_IORecord, IoRecord>(raw, IoRecord.FromNative);
-            }
+            return ReadLog<PQ640_IORecord, IoRecord>("GetUsersIORecord", () => UsersIoRecordCount(list, from, to, selector),
+                progress, (uint capacity, ref uint count, byte[] buffer, PQ640_ProgressCallback callback) =>
+                    NativeMethods.PQ640_GetUsersIORecordBounded((uint)list.Length, list, selector, ref start, ref end,
+                                                                capacity, ref count, buffer, callback),
+                IoRecord.FromNative);
         }
 
         static uint[] UserIds(IEnumerable<uint> ids)
@@ -121,14 +113,10 @@ namespace Pq640
         public IReadOnlyList<AdminRecord> AdminRecords(Query query = null, IProgress<Progress> progress = null)
         {
             var native = NativeQuery(query);
-            lock (Sync)
-            {
-                var counted = AdminRecordCount(query);
-                var raw = ReadLog("GetAdminRecord", counted, progress,
-                    (uint capacity, ref uint count, byte[] buffer, PQ640_ProgressCallback callback) =>
-                        NativeMethods.PQ640_GetAdminRecordBounded(ref native, capacity, ref count, buffer, callback));
-                return BoundedRead.Convert<PQ640_AdminRecord, AdminRecord>(raw, AdminRecord.FromNative);
-            }
+            return ReadLog<PQ640_AdminRecord, AdminRecord>("GetAdminRecord", () => AdminRecordCount(query), progress,
+                (uint capacity, ref uint count, byte[] buffer, PQ640_ProgressCallback callback) =>
+                    NativeMethods.PQ640_GetAdminRecordBounded(ref native, capacity, ref count, buffer, callback),
+                AdminRecord.FromNative);
         }
 
         /// <summary>Adds one administrator log record.</summary>
@@ -146,11 +134,19 @@ namespace Pq640
             Call("DeleteAdminRecord", () => NativeMethods.PQ640_DeleteAdminRecord(ref native));
         }
 
-        byte[] ReadLog(string operation, uint counted, IProgress<Progress> progress, BoundedCall<byte> call)
+        /// <summary>Counts, then reads with a capacity from the count, under one lock.</summary>
+        IReadOnlyList<TOut> ReadLog<TNative, TOut>(string operation, Func<uint> count, IProgress<Progress> progress,
+                                                   BoundedCall<byte> read, Func<TNative, TOut> convert)
+            where TNative : struct
         {
-            RequireOpen(operation);
-            return BoundedRead.Read(operation, counted, ReadLimits.MaxLogRecords, NativeMethods.LogRecordSize, call,
-                                    progress);
+            lock (Sync)
+            {
+                var counted = count();
+                RequireOpen(operation);
+                var filled = BoundedRead.Read(operation, counted, ReadLimits.MaxLogRecords, Slots.SizeOf<TNative>(), read,
+                                              progress);
+                return BoundedRead.Convert(filled, convert);
+            }
         }
     }
 }

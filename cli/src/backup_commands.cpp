@@ -106,10 +106,10 @@ void AddRestore(CLI::App& app, AdminContext& context) {
       if (!yes) {
         std::uint32_t users = 0;
         std::uint32_t admins = 0;
-        if (auto r = PQ640_GetAllUserData(&users, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
+        if (auto r = PQ640_GetAllUserDataBounded(0, &users, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
           return Fail("counting the users", r);
         }
-        if (auto r = PQ640_GetAllAdminData(&admins, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
+        if (auto r = PQ640_GetAllAdminDataBounded(0, &admins, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
           return Fail("counting the administrators", r);
         }
         if (users + admins > 0) {

@@ -17,7 +17,7 @@ Json ArrayOf(const std::vector<Record>& records, Convert convert) {
 }
 
 template <typename Record, typename Convert>
-std::vector<Record> RecordsOf(const Json& document, const char* key, Convert convert) {
+std::vector<Record> RecordsOf(const Json& document, const char* key, RecordForm form, Convert convert) {
   const auto found = document.find(key);
   if (found == document.end() || !found->is_array()) {
     throw RecordError(std::string("\"") + key + "\" must be an array");
@@ -25,7 +25,7 @@ std::vector<Record> RecordsOf(const Json& document, const char* key, Convert con
   std::vector<Record> records;
   for (std::size_t i = 0; i < found->size(); ++i) {
     try {
-      records.push_back(convert((*found)[i]));
+      records.push_back(convert((*found)[i], form));
     } catch (const RecordError& error) {
       throw RecordError(std::string(key) + "[" + std::to_string(i) + "]: " + error.what());
     }
@@ -50,10 +50,12 @@ Json BackupToJson(const Backup& backup) {
 Backup BackupFromJson(const Json& document) {
   if (!document.is_object()) throw RecordError("a backup is a JSON object");
   const auto format = document.find("format");
-  if (format == document.end() || !format->is_number_integer() || *format != kBackupFormat) {
-    throw RecordError("not a backup of format " + std::to_string(kBackupFormat) +
+  if (format == document.end() || !format->is_number_integer() ||
+      (*format != kBackupFormat && *format != 1)) {
+    throw RecordError("not a backup of format 1 or " + std::to_string(kBackupFormat) +
                       " (\"format\" is missing or different)");
   }
+  const RecordForm form = *format == 1 ? RecordForm::kFormat1 : RecordForm::kCurrent;
   Backup backup;
   const auto clock = document.find("clock");
   const auto clock_value =
@@ -68,10 +70,10 @@ Backup BackupFromJson(const Json& document) {
     throw RecordError("\"settings\" must be the 256-byte settings block in base64");
   }
   std::memcpy(backup.settings.bytes, bytes->data(), sizeof backup.settings.bytes);
-  backup.users = RecordsOf<PQ640_UserData>(document, "users", UserFromJson);
-  backup.admins = RecordsOf<PQ640_AdminData>(document, "admins", AdminFromJson);
-  backup.io_records = RecordsOf<PQ640_IORecord>(document, "io_records", IoRecordFromJson);
-  backup.admin_records = RecordsOf<PQ640_AdminRecord>(document, "admin_records", AdminRecordFromJson);
+  backup.users = RecordsOf<PQ640_UserData>(document, "users", form, UserFromJson);
+  backup.admins = RecordsOf<PQ640_AdminData>(document, "admins", form, AdminFromJson);
+  backup.io_records = RecordsOf<PQ640_IORecord>(document, "io_records", form, IoRecordFromJson);
+  backup.admin_records = RecordsOf<PQ640_AdminRecord>(document, "admin_records", form, AdminRecordFromJson);
   return backup;
 }
 

@@ -1,7 +1,7 @@
 // A terminal's backup as one JSON document: users and administrators (with
 // templates and codes), the settings block, the clock and both logs, under
 // the top-level keys format, clock, settings, users, admins, io_records and
-// admin_records. Binary fields are base64.
+// admin_records. Records in the forms of docs/records.md.
 #pragma once
 
 #include <pq640/pq640.h>
@@ -12,8 +12,9 @@
 
 namespace pq640admin {
 
-// Raised when a document's layout changes incompatibly.
-inline constexpr int kBackupFormat = 1;
+// Raised when a document's layout changes incompatibly. Format 1 (binary
+// fields in base64, the older log record keys) is still read.
+inline constexpr int kBackupFormat = 2;
 
 struct Backup {
   PQ640_DateTime clock{};

@@ -4,7 +4,9 @@
 #include <iostream>
 #include <memory>
 
+#include "bounded_read.h"
 #include "command_groups.h"
+#include "failure_report.h"
 #include "file_io.h"
 #include "link_session.h"
 #include "progress_bar.h"
@@ -63,6 +65,23 @@ void PrintRows(const AdminContext& context, const std::vector<std::string>& colu
   PrintRecords(std::cout, columns, rows, context.format);
 }
 
+namespace {
+
+// Whatever a terminal answers, the run ends with a message and an exit
+// status: an allocation or anything else thrown becomes a failure of this
+// command, never an abort.
+int RunAction(const AdminContext& context) {
+  try {
+    return context.action();
+  } catch (const std::bad_alloc&) {
+    return FailWith("out of memory while handling the terminal's answer");
+  } catch (const std::exception& error) {
+    return FailWith(std::string("internal error: ") + error.what());
+  }
+}
+
+}  // namespace
+
 int RunAdmin(int argc, char** argv) {
   CLI::App app{"Administers one enrolment/attendance terminal over TCP or a serial line.",
                "pq640-admin"};
@@ -95,6 +114,15 @@ int RunAdmin(int argc, char** argv) {
   auto* json_flag = app.add_flag("--json", json, "Print records as JSON");
   app.add_flag("--csv", csv, "Print records as CSV with a header row")->excludes(json_flag);
   app.add_flag("--quiet,-q", context.quiet, "No progress bar");
+  auto ceilings = std::make_shared<ReadCeilings>();
+  app.add_option("--max-log-records", ceilings->log_records,
+                 "Most log records a read may allocate for; a terminal announcing more is refused")
+      ->transform(DecimalOrHex())
+      ->capture_default_str();
+  app.add_option("--max-enrolments", ceilings->enrolments,
+                 "Most users or administrators a listing may allocate for")
+      ->transform(DecimalOrHex())
+      ->capture_default_str();
 
   AddControlCommands(app, context);
   AddEnrolmentCommands(app, context);
@@ -107,6 +135,7 @@ int RunAdmin(int argc, char** argv) {
     if (*tcp) link->tcp_address = *tcp_address;
     if (*serial) link->serial_port = *serial_port;
     context.link = *link;
+    SetReadCeilings(*ceilings);
   });
 
   try {
@@ -118,7 +147,7 @@ int RunAdmin(int argc, char** argv) {
 
   EnableProgress(context.quiet);
   if (int status = OpenLink(context.link); status != kExitOk) return status;
-  int status = context.action();
+  int status = RunAction(context);
   if (int closed = CloseLink(); closed != kExitOk && status == kExitOk) status = closed;
   return status;
 }

@@ -7,6 +7,7 @@
 #include "command_groups.h"
 #include "failure_report.h"
 #include "terminal_transfer.h"
+#include "text_format.h"
 
 namespace pq640admin {
 namespace {
@@ -25,7 +26,7 @@ struct Kind<PQ640_UserData> {
   static int Add(const std::vector<PQ640_UserData>& records) { return AddUsers(records); }
   static int Delete(const std::vector<std::uint32_t>& ids) { return DeleteUsers(ids); }
   static PQ640_ResultCode Count(std::uint32_t* n) {
-    return PQ640_GetAllUserData(n, nullptr, PQ640_LIST_COUNT, nullptr);
+    return PQ640_GetAllUserDataBounded(0, n, nullptr, PQ640_LIST_COUNT, nullptr);
   }
   static PQ640_ResultCode DeleteAll() { return PQ640_DeleteAllUserData(); }
 };
@@ -41,7 +42,7 @@ struct Kind<PQ640_AdminData> {
   static int Delete(const std::vector<std::uint32_t>& ids) { return DeleteAdmins(ids); }
   static PQ640_ResultCode Count(std::uint32_t* n) {
     std::uint32_t count = 0;
-    const PQ640_ResultCode r = PQ640_GetAllAdminData(&count, nullptr, PQ640_LIST_COUNT, nullptr);
+    const PQ640_ResultCode r = PQ640_GetAllAdminDataBounded(0, &count, nullptr, PQ640_LIST_COUNT, nullptr);
     *n = count;
     return r;
   }
@@ -74,9 +75,9 @@ Json Row(const Record& record, bool full, OutputFormat format) {
   if constexpr (kHasLevel<Record>) row["level"] = record.level;
   row["template_count"] = record.template_count;
   row["code_length"] = record.code_length;
-  row["info"] = whole["info"];
+  row["info"] = TextCell(whole, "info");
   if (full) {
-    row["code"] = whole["code"];
+    row["code"] = TextCell(whole, "code");
     const Json& templates = whole["templates"];
     row["template_1"] = templates.size() > 0 ? templates[0] : Json("");
     row["template_2"] = templates.size() > 1 ? templates[1] : Json("");
@@ -179,7 +180,7 @@ void AddGroup(CLI::App& app, AdminContext& context, const char* name) {
     if (records.empty()) RefuseFile(path, std::string("holds no ") + K::kPlural);
     context.action = [records] {
       const int status = K::Add(records);
-      if (status == kExitOk) std::cout << "enrolled " << records.size() << " " << K::kPlural << "\n";
+      if (status == kExitOk) std::cout << "enrolled " << CountOf(records.size(), K::kSingular, K::kPlural) << "\n";
       return status;
     };
   });
@@ -204,7 +205,7 @@ void AddGroup(CLI::App& app, AdminContext& context, const char* name) {
         return int{kExitOk};
       }
       const int status = K::Delete(wanted);
-      if (status == kExitOk) std::cout << "deleted " << wanted.size() << " " << K::kPlural << "\n";
+      if (status == kExitOk) std::cout << "deleted " << CountOf(wanted.size(), K::kSingular, K::kPlural) << "\n";
       return status;
     };
   });

@@ -8,20 +8,24 @@ namespace {
 constexpr const char* kProgram = "pq640-admin: ";
 LinkOptions g_link;
 
-std::string LinkText() {
+}  // namespace
+
+std::string ReportedLinkText() {
   const std::string id = "terminal ID " + std::to_string(g_link.terminal_id);
   if (g_link.tcp_address) return *g_link.tcp_address + ":" + std::to_string(PQ640_TCP_PORT) + ", " + id;
   return "COM" + std::to_string(g_link.serial_port.value_or(0)) + ", " + id;
 }
 
+namespace {
+
 // What the user can do about a code, where the code alone does not say.
 std::string Hint(PQ640_ResultCode code) {
   const bool tcp = g_link.tcp_address.has_value();
   if ((tcp && code == PQ640_TCP_FAILED) || (!tcp && code == PQ640_READ_FAILED)) {
-    return "no answer from " + LinkText() + ": check the address and the terminal ID (--id)";
+    return "no answer from " + ReportedLinkText() + ": check the address and the terminal ID (--id)";
   }
   if (tcp && code == PQ640_READ_FAILED) {
-    return "could not talk to " + LinkText() + ": check the address and that the terminal is on";
+    return "could not talk to " + ReportedLinkText() + ": check the address and that the terminal is on";
   }
   if (code == PQ640_WRONG_TERMINAL) return "check the terminal ID (--id)";
   if (code == PQ640_OPEN_FAILED) return "check that the serial port exists and is not in use";

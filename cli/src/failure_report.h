@@ -12,6 +12,8 @@ namespace pq640admin {
 
 // The link the hints talk about ("127.0.0.1, terminal ID 0").
 void SetReportedLink(const LinkOptions& link);
+// That link in words: "127.0.0.1:7413, terminal ID 0" or "COM1, terminal ID 3".
+std::string ReportedLinkText();
 
 // "pq640-admin: WHAT failed: CODE (meaning)" plus a hint; returns kExitFailed.
 int Fail(const std::string& what, PQ640_ResultCode code);

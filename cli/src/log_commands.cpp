@@ -73,7 +73,9 @@ template <>
 struct Log<PQ640_IORecord> {
   static constexpr const char* kName = "IO records";
   static constexpr const char* kOwner = "user";
-  static std::vector<std::string> Columns() { return {"time", "user", "verification", "state", "work_code"}; }
+  static std::vector<std::string> Columns() {
+    return {"time", "user_id", "verification", "in_out_state", "work_code"};
+  }
   static Json ToJson(const PQ640_IORecord& r) { return IoRecordToJson(r); }
   static PQ640_IORecord FromJson(const Json& j) { return IoRecordFromJson(j); }
   static PQ640_ResultCode Count(const PQ640_RecordQuery& q, std::uint32_t* n) { return PQ640_GetIORecordNum(&q, n); }
@@ -86,7 +88,9 @@ template <>
 struct Log<PQ640_AdminRecord> {
   static constexpr const char* kName = "administrator log records";
   static constexpr const char* kOwner = "administrator";
-  static std::vector<std::string> Columns() { return {"time", "admin", "operation", "target_user", "reserved"}; }
+  static std::vector<std::string> Columns() {
+    return {"time", "admin_id", "operation", "target_user_id", "reserved"};
+  }
   static Json ToJson(const PQ640_AdminRecord& r) { return AdminRecordToJson(r); }
   static PQ640_AdminRecord FromJson(const Json& j) { return AdminRecordFromJson(j); }
   static PQ640_ResultCode Count(const PQ640_RecordQuery& q, std::uint32_t* n) { return PQ640_GetAdminRecordNum(&q, n); }
@@ -98,7 +102,14 @@ struct Log<PQ640_AdminRecord> {
 template <typename Record>
 void PrintLogRows(const AdminContext& context, const std::vector<Record>& records) {
   Json rows = Json::array();
-  for (const Record& record : records) rows.push_back(Log<Record>::ToJson(record));
+  for (const Record& record : records) {
+    Json row = Log<Record>::ToJson(record);
+    // In CSV and tables six time bytes that are no date show as hex digits.
+    if (context.format != OutputFormat::kJson && !row.contains("time")) {
+      row["time"] = AdminRecordTimeCell(row);
+    }
+    rows.push_back(std::move(row));
+  }
   PrintRows(context, Log<Record>::Columns(), rows);
 }
 
@@ -204,23 +215,17 @@ void AddUsersRecords(CLI::App* io, AdminContext& context) {
     const std::uint8_t selector = options->selector;
     const bool only_count = *count_only;
     context.action = [&context, ids, from, to, selector, only_count] {
-      const auto n = static_cast<std::uint32_t>(ids.size());
-      std::uint32_t count = 0;
-      if (auto r = PQ640_GetUsersIORecordNum(n, ids.data(), selector, &from, &to, &count); r != PQ640_OK) {
-        return Fail("counting the users' IO records", r);
-      }
       if (only_count) {
+        const auto n = static_cast<std::uint32_t>(ids.size());
+        std::uint32_t count = 0;
+        if (auto r = PQ640_GetUsersIORecordNum(n, ids.data(), selector, &from, &to, &count); r != PQ640_OK) {
+          return Fail("counting the users' IO records", r);
+        }
         std::cout << count << "\n";
         return int{kExitOk};
       }
-      std::vector<PQ640_IORecord> records(count + kLogHeadroom);
-      ProgressScope progress("reading IO records");
-      if (auto r = PQ640_GetUsersIORecord(n, ids.data(), selector, &from, &to, &count, records.data(),
-                                          progress.Callback());
-          r != PQ640_OK) {
-        return Fail("reading the users' IO records", r);
-      }
-      records.resize(std::min<std::size_t>(count, records.size()));
+      std::vector<PQ640_IORecord> records;
+      if (int status = ReadUsersIoRecords(ids, selector, from, to, records); status != kExitOk) return status;
       PrintLogRows(context, records);
       return int{kExitOk};
     };

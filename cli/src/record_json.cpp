@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "base64.h"
@@ -43,6 +45,71 @@ std::vector<std::uint8_t> Binary(const Json& value, const std::string& name) {
   return *bytes;
 }
 
+bool Printable(std::span<const std::uint8_t> bytes) {
+  return std::all_of(bytes.begin(), bytes.end(), [](std::uint8_t b) { return b >= 0x20 && b <= 0x7E; });
+}
+
+constexpr std::string_view kHexPrefix = "hex:";
+
+std::string Hex(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0xF];
+  }
+  return text;
+}
+
+// Text when every byte is printable ASCII and the text cannot be taken for
+// the hex form; the hex form's digits otherwise.
+bool ShownAsText(std::span<const std::uint8_t> bytes) {
+  const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  return Printable(bytes) && text.substr(0, kHexPrefix.size()) != kHexPrefix;
+}
+
+std::span<const std::uint8_t> WithoutPadding(std::span<const std::uint8_t> bytes) {
+  std::size_t size = bytes.size();
+  while (size > 0 && bytes[size - 1] == 0) --size;
+  return bytes.first(size);
+}
+
+void PutText(Json& json, const char* key, std::span<const std::uint8_t> bytes) {
+  if (ShownAsText(bytes)) {
+    json[key] = std::string(bytes.begin(), bytes.end());
+  } else {
+    json[std::string(key) + "_hex"] = Hex(bytes);
+  }
+}
+
+// `key` as text or `key_hex` as hex digits (one of them); nothing when
+// neither is given. Format 1 had `key` in base64.
+std::optional<std::vector<std::uint8_t>> TextField(const Json& json, const char* key, RecordForm form) {
+  const std::string hex_key = std::string(key) + "_hex";
+  const bool has_text = json.contains(key);
+  const bool has_hex = json.contains(hex_key);
+  if (has_text && has_hex) throw RecordError(std::string("give \"") + key + "\" or \"" + hex_key + "\", not both");
+  if (has_text) {
+    const Json& value = json[key];
+    if (form == RecordForm::kFormat1) return Binary(value, key);
+    if (!value.is_string()) throw RecordError(std::string("\"") + key + "\" must be a string");
+    const std::string text = value.get<std::string>();
+    const std::vector<std::uint8_t> bytes(text.begin(), text.end());
+    if (!Printable(bytes)) {
+      throw RecordError(std::string("\"") + key + "\" must be printable ASCII text; give other bytes as \"" +
+                        hex_key + "\"");
+    }
+    return bytes;
+  }
+  if (has_hex) {
+    const Json& value = json[hex_key];
+    const auto bytes = value.is_string() ? ParseHex(value.get<std::string>()) : std::nullopt;
+    if (!bytes) throw RecordError("\"" + hex_key + "\" must be hex digits, two per byte");
+    return bytes;
+  }
+  return std::nullopt;
+}
+
 // Templates, code and info of either record kind.
 struct Body {
   std::vector<std::vector<std::uint8_t>> templates;
@@ -50,28 +117,32 @@ struct Body {
   std::vector<std::uint8_t> info;
 };
 
-Body BodyFromJson(const Json& json, std::size_t info_size) {
+Body BodyFromJson(const Json& json, std::size_t info_size, RecordForm form) {
   Body body;
-  const Json& templates = Field(json, "templates");
-  if (!templates.is_array() || templates.size() > PQ640_MAX_TEMPLATES) {
-    throw RecordError("\"templates\" must be an array of at most 2 templates");
-  }
-  for (const Json& item : templates) {
-    body.templates.push_back(Binary(item, "templates"));
-    if (body.templates.back().size() != PQ640_TEMPLATE_SIZE) {
-      throw RecordError("each template must be 480 bytes, not " +
-                        std::to_string(body.templates.back().size()));
+  if (!json.is_object()) throw RecordError("a record must be a JSON object");
+  if (json.contains("templates")) {
+    const Json& templates = json["templates"];
+    if (!templates.is_array() || templates.size() > PQ640_MAX_TEMPLATES) {
+      throw RecordError("\"templates\" must be an array of at most 2 templates");
+    }
+    for (const Json& item : templates) {
+      body.templates.push_back(Binary(item, "templates"));
+      if (body.templates.back().size() != PQ640_TEMPLATE_SIZE) {
+        throw RecordError("each template must be 480 bytes, not " +
+                          std::to_string(body.templates.back().size()));
+      }
     }
   }
-  body.code = Binary(Field(json, "code"), "code");
+  body.code = TextField(json, "code", form).value_or(std::vector<std::uint8_t>{});
   const std::size_t code_length = body.code.size();
   if (code_length != 0 && (code_length < 4 || code_length > PQ640_MAX_CODE_LENGTH)) {
-    throw RecordError("\"code\" must be empty or 4 to 10 bytes, not " +
+    throw RecordError("\"code\" must be empty or 4 to 10 characters (bytes), not " +
                       std::to_string(code_length));
   }
-  if (json.contains("info")) body.info = Binary(json["info"], "info");
+  body.info = TextField(json, "info", form).value_or(std::vector<std::uint8_t>{});
   if (body.info.size() > info_size) {
-    throw RecordError("\"info\" holds at most " + std::to_string(info_size) + " bytes");
+    throw RecordError("\"info\" holds at most " + std::to_string(info_size) + " characters (bytes), not " +
+                      std::to_string(body.info.size()));
   }
   return body;
 }
@@ -84,7 +155,7 @@ void FillBody(Record& record, const Body& body) {
   }
   record.code_length = static_cast<std::uint8_t>(body.code.size());
   std::copy(body.code.begin(), body.code.end(), record.code);
-  std::copy(body.info.begin(), body.info.end(), record.info);
+  std::copy(body.info.begin(), body.info.end(), record.info);  // the rest stays zero
 }
 
 template <typename Record>
@@ -94,8 +165,14 @@ void PutBody(Json& json, const Record& record) {
   for (std::size_t i = 0; i < count; ++i) templates.push_back(EncodeBase64(record.templates[i]));
   json["templates"] = templates;
   const std::size_t code_length = std::min<std::size_t>(record.code_length, PQ640_MAX_CODE_LENGTH);
-  json["code"] = EncodeBase64(std::span(record.code, code_length));
-  json["info"] = EncodeBase64(record.info);
+  PutText(json, "code", std::span(record.code, code_length));
+  PutText(json, "info", WithoutPadding(record.info));
+}
+
+// A number under its current key, or its format-1 key.
+std::uint32_t NumberOf(const Json& json, const char* key, const char* format1_key, RecordForm form,
+                       std::uint32_t max) {
+  return Number(json, form == RecordForm::kFormat1 ? format1_key : key, max);
 }
 
 PQ640_DateTime TimeFromJson(const Json& json) {
@@ -125,9 +202,9 @@ Json AdminToJson(const PQ640_AdminData& admin) {
 Json IoRecordToJson(const PQ640_IORecord& record) {
   Json json;
   json["time"] = FormatDateTime(record.time);
-  json["user"] = LoadU32(record.data);
+  json["user_id"] = LoadU32(record.data);
   json["verification"] = record.data[4];
-  json["state"] = record.data[5];
+  json["in_out_state"] = record.data[5];
   json["work_code"] = LoadU32(record.data + 6);
   return json;
 }
@@ -141,60 +218,78 @@ Json AdminRecordToJson(const PQ640_AdminRecord& record) {
   if (PQ640_IsValidDateTime(&time)) {
     json["time"] = FormatDateTime(time);
   } else {
-    json["time_bytes"] = EncodeBase64(std::span(record.bytes, sizeof time));
+    json["time_hex"] = Hex(std::span(record.bytes, sizeof time));
   }
-  json["admin"] = LoadU32(record.bytes + 6);
+  json["admin_id"] = LoadU32(record.bytes + 6);
   json["operation"] = record.bytes[10];
-  json["target_user"] = LoadU32(record.bytes + 11);
+  json["target_user_id"] = LoadU32(record.bytes + 11);
   json["reserved"] = record.bytes[15];
   return json;
 }
 
-PQ640_UserData UserFromJson(const Json& json) {
+PQ640_UserData UserFromJson(const Json& json, RecordForm form) {
   PQ640_UserData user{};
   user.id = Number(json, "id", UINT32_MAX);
-  FillBody(user, BodyFromJson(json, sizeof user.info));
+  FillBody(user, BodyFromJson(json, sizeof user.info, form));
   return user;
 }
 
-PQ640_AdminData AdminFromJson(const Json& json) {
+PQ640_AdminData AdminFromJson(const Json& json, RecordForm form) {
   PQ640_AdminData admin{};
   admin.id = Number(json, "id", UINT32_MAX);
   admin.level = static_cast<std::uint8_t>(Number(json, "level", 2));
-  FillBody(admin, BodyFromJson(json, sizeof admin.info));
+  FillBody(admin, BodyFromJson(json, sizeof admin.info, form));
   return admin;
 }
 
-PQ640_IORecord IoRecordFromJson(const Json& json) {
+PQ640_IORecord IoRecordFromJson(const Json& json, RecordForm form) {
   PQ640_IORecord record{};
   record.time = TimeFromJson(json);
   if (!PQ640_IsValidDateTime(&record.time)) {
     throw RecordError("\"time\" " + FormatDateTime(record.time) + " is not a real date and time");
   }
-  StoreU32(record.data, Number(json, "user", UINT32_MAX));
+  StoreU32(record.data, NumberOf(json, "user_id", "user", form, UINT32_MAX));
   record.data[4] = static_cast<std::uint8_t>(Number(json, "verification", 255));
-  record.data[5] = static_cast<std::uint8_t>(Number(json, "state", 255));
+  record.data[5] = static_cast<std::uint8_t>(NumberOf(json, "in_out_state", "state", form, 255));
   StoreU32(record.data + 6, Number(json, "work_code", UINT32_MAX));
   return record;
 }
 
-PQ640_AdminRecord AdminRecordFromJson(const Json& json) {
+PQ640_AdminRecord AdminRecordFromJson(const Json& json, RecordForm form) {
   PQ640_AdminRecord record{};
-  if (json.is_object() && json.contains("time_bytes")) {
-    const auto bytes = Binary(json["time_bytes"], "time_bytes");
-    if (bytes.size() != sizeof(PQ640_DateTime)) throw RecordError("\"time_bytes\" must be 6 bytes");
-    std::memcpy(record.bytes, bytes.data(), bytes.size());
+  const char* raw_time = form == RecordForm::kFormat1 ? "time_bytes" : "time_hex";
+  if (json.is_object() && json.contains(raw_time)) {
+    const Json& value = json[raw_time];
+    const auto bytes = form == RecordForm::kFormat1
+                           ? std::optional(Binary(value, raw_time))
+                           : (value.is_string() ? ParseHex(value.get<std::string>()) : std::nullopt);
+    if (!bytes || bytes->size() != sizeof(PQ640_DateTime)) {
+      throw RecordError(std::string("\"") + raw_time + "\" must be the 6 time bytes");
+    }
+    std::memcpy(record.bytes, bytes->data(), bytes->size());
   } else {
     const PQ640_DateTime time = TimeFromJson(json);
     std::memcpy(record.bytes, &time, sizeof time);
   }
-  StoreU32(record.bytes + 6, Number(json, "admin", UINT32_MAX));
+  StoreU32(record.bytes + 6, NumberOf(json, "admin_id", "admin", form, UINT32_MAX));
   record.bytes[10] = static_cast<std::uint8_t>(Number(json, "operation", 255));
-  StoreU32(record.bytes + 11, Number(json, "target_user", UINT32_MAX));
+  StoreU32(record.bytes + 11, NumberOf(json, "target_user_id", "target_user", form, UINT32_MAX));
   record.bytes[15] = json.contains("reserved")
                          ? static_cast<std::uint8_t>(Number(json, "reserved", 255))
                          : std::uint8_t{0};
   return record;
+}
+
+std::string TextCell(const Json& record, const char* key) {
+  if (record.contains(key)) return record[key].get<std::string>();
+  const std::string hex_key = std::string(key) + "_hex";
+  if (record.contains(hex_key)) return std::string(kHexPrefix) + record[hex_key].get<std::string>();
+  return "";
+}
+
+std::string AdminRecordTimeCell(const Json& record) {
+  if (record.contains("time")) return record["time"].get<std::string>();
+  return record.value("time_hex", std::string());
 }
 
 Json RecordArray(const Json& document) {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "bounded_read.h"
 #include "failure_report.h"
 #include "progress_bar.h"
 
@@ -22,36 +23,57 @@ void EstimateSingleCommands(std::size_t count, const std::string& what) {
        std::to_string(seconds) + " s over TCP");
 }
 
+ReadCeilings g_ceilings;
+
+ReadSubject Enrolments(const char* what) {
+  return {what, g_ceilings.enrolments, "--max-enrolments"};
+}
+ReadSubject LogRecords(const char* what) {
+  return {what, g_ceilings.log_records, "--max-log-records"};
+}
+
 }  // namespace
+
+void SetReadCeilings(const ReadCeilings& ceilings) { g_ceilings = ceilings; }
+const ReadCeilings& CurrentReadCeilings() { return g_ceilings; }
+
+std::string CeilingProblem(const ReadSubject& subject, std::uint64_t count) {
+  if (count <= subject.ceiling) return "";
+  return "the terminal at " + ReportedLinkText() + " announces " + std::to_string(count) + " " +
+         subject.what + ", more than this tool's ceiling of " + std::to_string(subject.ceiling) +
+         " (raise it with " + subject.ceiling_option + " if that many are real)";
+}
+
+int FailRead(const ReadSubject& subject, PQ640_ResultCode code) {
+  return Fail("reading the " + subject.what, code);
+}
+
+int FailReadWith(const ReadSubject& subject, const std::string& why) {
+  return FailWith("reading the " + subject.what + " failed: " + why);
+}
 
 int ReadUsers(std::vector<PQ640_UserData>& users) {
   std::uint32_t count = 0;
-  if (auto r = PQ640_GetAllUserData(&count, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
+  if (auto r = PQ640_GetAllUserDataBounded(0, &count, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
     return Fail("counting the users", r);
   }
-  users.assign(count + kEnrolmentHeadroom, PQ640_UserData{});
-  ProgressScope progress("reading users");
-  if (auto r = PQ640_GetAllUserData(&count, users.data(), PQ640_LIST_RECORDS, progress.Callback());
-      r != PQ640_OK) {
-    return Fail("reading the users", r);
-  }
-  users.resize(std::min<std::size_t>(count, users.size()));
-  return kExitOk;
+  return BoundedRead<PQ640_UserData>(
+      Enrolments("users"), count, users,
+      [](std::uint32_t capacity, std::uint32_t* n, PQ640_UserData* data, PQ640_ProgressCallback cb) {
+        return PQ640_GetAllUserDataBounded(capacity, n, data, PQ640_LIST_RECORDS, cb);
+      });
 }
 
 int ReadAdmins(std::vector<PQ640_AdminData>& admins) {
   std::uint32_t count = 0;
-  if (auto r = PQ640_GetAllAdminData(&count, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
+  if (auto r = PQ640_GetAllAdminDataBounded(0, &count, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
     return Fail("counting the administrators", r);
   }
-  admins.assign(count + kEnrolmentHeadroom, PQ640_AdminData{});
-  ProgressScope progress("reading administrators");
-  if (auto r = PQ640_GetAllAdminData(&count, admins.data(), PQ640_LIST_RECORDS, progress.Callback());
-      r != PQ640_OK) {
-    return Fail("reading the administrators", r);
-  }
-  admins.resize(std::min<std::size_t>(count, admins.size()));
-  return kExitOk;
+  return BoundedRead<PQ640_AdminData>(
+      Enrolments("administrators"), count, admins,
+      [](std::uint32_t capacity, std::uint32_t* n, PQ640_AdminData* data, PQ640_ProgressCallback cb) {
+        return PQ640_GetAllAdminDataBounded(capacity, n, data, PQ640_LIST_RECORDS, cb);
+      });
 }
 
 int ReadIoRecords(const PQ640_RecordQuery& query, std::vector<PQ640_IORecord>& records) {
@@ -59,13 +81,11 @@ int ReadIoRecords(const PQ640_RecordQuery& query, std::vector<PQ640_IORecord>& r
   if (auto r = PQ640_GetIORecordNum(&query, &count); r != PQ640_OK) {
     return Fail("counting the IO records", r);
   }
-  records.assign(count + kLogHeadroom, PQ640_IORecord{});
-  ProgressScope progress("reading IO records");
-  if (auto r = PQ640_GetIORecord(&query, &count, records.data(), progress.Callback()); r != PQ640_OK) {
-    return Fail("reading the IO records", r);
-  }
-  records.resize(std::min<std::size_t>(count, records.size()));
-  return kExitOk;
+  return BoundedRead<PQ640_IORecord>(
+      LogRecords("IO records"), count, records,
+      [&query](std::uint32_t capacity, std::uint32_t* n, PQ640_IORecord* data, PQ640_ProgressCallback cb) {
+        return PQ640_GetIORecordBounded(&query, capacity, n, data, cb);
+      });
 }
 
 int ReadAdminRecords(const PQ640_RecordQuery& query, std::vector<PQ640_AdminRecord>& records) {
@@ -73,14 +93,26 @@ int ReadAdminRecords(const PQ640_RecordQuery& query, std::vector<PQ640_AdminReco
   if (auto r = PQ640_GetAdminRecordNum(&query, &count); r != PQ640_OK) {
     return Fail("counting the administrator log records", r);
   }
-  records.assign(count + kLogHeadroom, PQ640_AdminRecord{});
-  ProgressScope progress("reading administrator log records");
-  if (auto r = PQ640_GetAdminRecord(&query, &count, records.data(), progress.Callback());
-      r != PQ640_OK) {
-    return Fail("reading the administrator log records", r);
+  return BoundedRead<PQ640_AdminRecord>(
+      LogRecords("administrator log records"), count, records,
+      [&query](std::uint32_t capacity, std::uint32_t* n, PQ640_AdminRecord* data, PQ640_ProgressCallback cb) {
+        return PQ640_GetAdminRecordBounded(&query, capacity, n, data, cb);
+      });
+}
+
+int ReadUsersIoRecords(const std::vector<std::uint32_t>& ids, std::uint8_t selector,
+                       const PQ640_DateTime& from, const PQ640_DateTime& to,
+                       std::vector<PQ640_IORecord>& records) {
+  const auto n = static_cast<std::uint32_t>(ids.size());
+  std::uint32_t count = 0;
+  if (auto r = PQ640_GetUsersIORecordNum(n, ids.data(), selector, &from, &to, &count); r != PQ640_OK) {
+    return Fail("counting the users' IO records", r);
   }
-  records.resize(std::min<std::size_t>(count, records.size()));
-  return kExitOk;
+  return BoundedRead<PQ640_IORecord>(
+      LogRecords("users' IO records"), count, records,
+      [&](std::uint32_t capacity, std::uint32_t* got, PQ640_IORecord* data, PQ640_ProgressCallback cb) {
+        return PQ640_GetUsersIORecordBounded(n, ids.data(), selector, &from, &to, capacity, got, data, cb);
+      });
 }
 
 int ReadUsersById(const std::vector<std::uint32_t>& ids, std::vector<PQ640_UserData>& users) {

@@ -1,6 +1,7 @@
 // Reading and writing whole sets of records with the fewest transactions:
 // listings and bulk adds where the library has them (batches of at most
-// 1000), one command per record where it has not. Each prints its failures
+// 1000), one command per record where it has not. Listings go through the
+// Bounded reads with the ceilings of bounded_read.h. Each prints its failures
 // (and every per-record result byte that is not 0) and returns an exit status.
 #pragma once
 
@@ -15,6 +16,9 @@ int ReadUsers(std::vector<PQ640_UserData>& users);
 int ReadAdmins(std::vector<PQ640_AdminData>& admins);
 int ReadIoRecords(const PQ640_RecordQuery& query, std::vector<PQ640_IORecord>& records);
 int ReadAdminRecords(const PQ640_RecordQuery& query, std::vector<PQ640_AdminRecord>& records);
+int ReadUsersIoRecords(const std::vector<std::uint32_t>& ids, std::uint8_t selector,
+                       const PQ640_DateTime& from, const PQ640_DateTime& to,
+                       std::vector<PQ640_IORecord>& records);
 // The users with these IDs; IDs the terminal does not hold are left out.
 int ReadUsersById(const std::vector<std::uint32_t>& ids, std::vector<PQ640_UserData>& users);
 
@@ -24,11 +28,6 @@ int AddIoRecords(const std::vector<PQ640_IORecord>& records);
 int AddAdminRecords(const std::vector<PQ640_AdminRecord>& records);
 int DeleteUsers(const std::vector<std::uint32_t>& ids);
 int DeleteAdmins(const std::vector<std::uint32_t>& ids);
-
-// Room the listings leave for records added between the count and the read:
-// the library writes every record the terminal sends.
-inline constexpr std::uint32_t kEnrolmentHeadroom = 1000;
-inline constexpr std::uint32_t kLogHeadroom = 10000;
 
 // Over TCP every command costs the terminal's reconnect pause.
 inline constexpr double kSecondsPerCommand = 0.45;

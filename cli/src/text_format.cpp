@@ -100,6 +100,10 @@ std::optional<PQ640_DateTime> DateTimeFromTm(const std::tm& time) {
       static_cast<std::uint8_t>(time.tm_min),  static_cast<std::uint8_t>(second)};
 }
 
+std::string CountOf(std::uint64_t n, std::string_view singular, std::string_view plural) {
+  return std::to_string(n) + " " + std::string(n == 1 ? singular : plural);
+}
+
 std::string FormatHexLines(std::span<const std::uint8_t> bytes) {
   constexpr std::size_t kPerLine = 16;
   std::string text;

@@ -26,6 +26,9 @@ std::string FormatDateTime(const PQ640_DateTime& value);
 // terminal's clock cannot hold.
 std::optional<PQ640_DateTime> DateTimeFromTm(const std::tm& time);
 
+// "1 user", "2 users": a count with the noun in the right number.
+std::string CountOf(std::uint64_t n, std::string_view singular, std::string_view plural);
+
 // Sixteen bytes a line, each line led by its offset: "10: 10 11 ... 1f".
 std::string FormatHexLines(std::span<const std::uint8_t> bytes);
 

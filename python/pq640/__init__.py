@@ -12,16 +12,21 @@ process, records as validated dataclasses, result codes as exceptions.
 The shared library is found through ``PQ640_LIBRARY`` when set, then as a
 copy installed beside this package, then on the system's library path.
 """
-from .errors import (ArgumentError, Error, LibraryError, LinkError, ProtocolError, StateError,
-                     TerminalError, result_text)
+from .errors import (BUFFER_TOO_SMALL, ArgumentError, CapacityError, Error, LibraryError,
+                     LinkError, ProtocolError, StateError, TerminalError, result_text)
+from .export import (ADMIN_RECORD_COLUMNS, IO_RECORD_COLUMNS, enrolment_from_fields,
+                     record_fields, to_json, write_csv)
 from .records import (ANY_IN_OUT_STATE, MAX_BATCH, Admin, AdminRecord, IORecord, Query, User,
                       broken_system_data_rule)
-from .terminal import Enrolments, Progress, Terminal
+from .terminal import MAX_ENROLMENTS, MAX_LOG_RECORDS, Enrolments, Progress, Terminal
 
 __version__ = "1.0.0"
 
 __all__ = [
-    "ANY_IN_OUT_STATE", "MAX_BATCH", "Admin", "AdminRecord", "ArgumentError", "Enrolments",
-    "Error", "IORecord", "LibraryError", "LinkError", "Progress", "ProtocolError", "Query",
-    "StateError", "Terminal", "TerminalError", "User", "broken_system_data_rule", "result_text",
+    "ADMIN_RECORD_COLUMNS", "ANY_IN_OUT_STATE", "BUFFER_TOO_SMALL", "IO_RECORD_COLUMNS",
+    "MAX_BATCH", "MAX_ENROLMENTS", "MAX_LOG_RECORDS", "Admin", "AdminRecord", "ArgumentError",
+    "CapacityError", "Enrolments", "Error", "IORecord", "LibraryError", "LinkError", "Progress",
+    "ProtocolError", "Query", "StateError", "Terminal", "TerminalError", "User",
+    "broken_system_data_rule", "enrolment_from_fields", "record_fields", "result_text",
+    "to_json", "write_csv",
 ]

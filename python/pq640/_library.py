@@ -40,7 +40,7 @@ _p = ctypes.c_void_p          # caller memory of the size the header gives
 _pu32 = ctypes.POINTER(ctypes.c_uint32)
 _cb = ProgressCallback
 
-# The 39 exports of include/pq640/pq640.h with their argument types.
+# The 44 exports of include/pq640/pq640.h with their argument types.
 PROTOTYPES = {
     "PQ640_SetPortAndCommState": [_u16, _u16, _u32],
     "PQ640_SetTerminalID": [_u16],
@@ -81,6 +81,12 @@ PROTOTYPES = {
     "PQ640_GetAdminRecordNum": [_p, _pu32],
     "PQ640_AddAdminRecord": [_p],
     "PQ640_DeleteAdminRecord": [_p],
+    # The capacity-checked reads: the package calls only these to read lists.
+    "PQ640_GetAllUserDataBounded": [_u32, _pu32, _p, _u8, _cb],
+    "PQ640_GetAllAdminDataBounded": [_u32, _pu32, _p, _u8, _cb],
+    "PQ640_GetIORecordBounded": [_p, _u32, _pu32, _p, _cb],
+    "PQ640_GetAdminRecordBounded": [_p, _u32, _pu32, _p, _cb],
+    "PQ640_GetUsersIORecordBounded": [_u32, _p, _u8, _p, _p, _u32, _pu32, _p, _cb],
 }
 
 if sys.platform == "win32":

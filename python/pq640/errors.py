@@ -26,6 +26,7 @@ READ_FAILED = -100
 WRONG_TERMINAL = -101
 BAD_CHECKSUM = -102
 INVALID_ARGUMENT = -104
+BUFFER_TOO_SMALL = -105
 
 # The one result-text table. It must read exactly as PQ640_ResultText in
 # include/pq640/pq640.h (a test compiles the header and compares).
@@ -49,12 +50,14 @@ _TEXTS: Dict[int, str] = {
     BAD_CHECKSUM: "the answer's checksum did not match",
     INVALID_ARGUMENT: "an invalid argument (address, line settings or date), or the terminal sent a "
     "value out of range",
+    BUFFER_TOO_SMALL: "the terminal announced more entries than the array holds; the count says "
+    "how many (records may have arrived since the count was read)",
 }
 
 _LINK_CODES = frozenset(
     {OPEN_FAILED, CLOSE_FAILED, PORT_REFUSED, NO_SERIAL_PORT, SOCKET_FAILED, TCP_FAILED,
      NO_SOCKET, SEND_FAILED, READ_FAILED})
-_PROTOCOL_CODES = frozenset({WRONG_TERMINAL, BAD_CHECKSUM, INVALID_ARGUMENT})
+_PROTOCOL_CODES = frozenset({WRONG_TERMINAL, BAD_CHECKSUM, INVALID_ARGUMENT, BUFFER_TOO_SMALL})
 
 
 def result_text(code: int) -> str:
@@ -106,9 +109,10 @@ class LinkError(Error):
 
 
 class ProtocolError(Error):
-    """The answer was wrong: another terminal ID, a bad checksum, or data out
-    of range (an invalid clock, settings block, record or time stamp, or more
-    records than the terminal counted)."""
+    """The answer was wrong: another terminal ID, a bad checksum, data out of
+    range (an invalid clock, settings block, record or time stamp), or a
+    terminal announcing more entries than the package will hold (code -105:
+    above the ceiling, or more than it counted, again and again)."""
 
 
 class ArgumentError(Error, ValueError):
@@ -120,6 +124,11 @@ class StateError(Error):
     """The call does not fit the package's state: a second terminal opened
     while one is open (the library holds one connection per process), or a
     command on a terminal that is not open."""
+
+
+class CapacityError(Error, MemoryError):
+    """The host had no memory for the entries the terminal announced (a
+    ``MemoryError`` caught while sizing the array); nothing was read."""
 
 
 class LibraryError(Error, OSError):

@@ -57,13 +57,26 @@ def check_bytes(name: str, value: Any, sizes: Sequence[int], code: int = OUT_OF_
     return data
 
 
-def _code_bytes(value: Any) -> bytes:
-    # The code is what a person types on the keypad: digits as text are fine.
+def _text_bytes(name: str, value: Any) -> bytes:
+    """``str`` (ASCII: a PIN is its digits) or bytes, as bytes."""
     if isinstance(value, str):
         if not value.isascii():
-            raise argument_error(OUT_OF_RANGE, "code must be ASCII, got a non-ASCII str")
-        value = value.encode("ascii")
-    return check_bytes("code", value, (0,) + tuple(range(4, MAX_CODE_LENGTH + 1)))
+            raise argument_error(OUT_OF_RANGE, f"{name} must be ASCII text or bytes, got "
+                                 f"{value!r}")
+        return value.encode("ascii")
+    if not isinstance(value, (bytes, bytearray, memoryview)):
+        raise argument_error(OUT_OF_RANGE, f"{name} must be str (ASCII) or bytes, got "
+                             f"{type(value).__name__}")
+    return bytes(value)
+
+
+def _code_bytes(value: Any) -> bytes:
+    # The code is what a person types on the keypad: "4711" is four bytes.
+    data = _text_bytes("code", value)
+    if len(data) != 0 and not 4 <= len(data) <= MAX_CODE_LENGTH:
+        raise argument_error(OUT_OF_RANGE, f"code must be empty or 4..{MAX_CODE_LENGTH} "
+                             f"characters (bytes), got {len(data)}: {value!r}")
+    return data
 
 
 # ---- Clock -----------------------------------------------------------------
@@ -97,6 +110,14 @@ def date_time_bytes(value: Any, name: str = "time") -> bytes:
         raise argument_error(INVALID_ARGUMENT, f"{name} must lie in 2000..2099, got {value}")
     return bytes((value.year - 2000, value.month, value.day, value.hour, value.minute,
                   value.second))
+
+
+def day_bound(value: Any, end: bool) -> Any:
+    """A date as the first (or, for an ``end``, the last) second of that day;
+    a datetime, or anything else, unchanged (checked later)."""
+    if isinstance(value, _dt.date) and not isinstance(value, _dt.datetime):
+        return _dt.datetime.combine(value, _dt.time(23, 59, 59) if end else _dt.time())
+    return value
 
 
 def date_time_from_bytes(raw: BytesLike) -> _dt.datetime:
@@ -152,8 +173,35 @@ def _templates(value: Any) -> Tuple[bytes, ...]:
 
 
 def _info(value: Any, size: int) -> bytes:
-    data = check_bytes("info", value, tuple(range(size + 1)))
+    data = _text_bytes("info", value)
+    if len(data) > size:
+        raise argument_error(OUT_OF_RANGE, f"info must be at most {size} characters (bytes), "
+                             f"got {len(data)}: {value!r}")
     return data.ljust(size, b"\0")
+
+
+def _printable(data: bytes) -> bool:
+    return all(0x20 <= b <= 0x7E for b in data) and not data.startswith(b"hex:")
+
+
+def text_field(fields: dict, key: str, data: bytes) -> None:
+    """``key`` as text when printable ASCII, else ``key_hex`` (docs/records.md)."""
+    if _printable(data):
+        fields[key] = data.decode("ascii")
+    else:
+        fields[key + "_hex"] = data.hex()
+
+
+def text_cell(data: bytes) -> str:
+    """The CSV cell of a code or info: the text, or "hex:" and the hex digits."""
+    return data.decode("ascii") if _printable(data) else "hex:" + data.hex()
+
+
+def _enrolment_repr(record: Any) -> str:
+    # Template bytes would fill a screen: only their number is shown.
+    level = f", level={record.level}" if hasattr(record, "level") else ""
+    return (f"{type(record).__name__}(id={record.id}{level}, templates=<{len(record.templates)}>, "
+            f"code={text_cell(record.code)!r}, info={text_cell(record.info.rstrip(bytes(1)))!r})")
 
 
 def _pack_body(out: bytearray, offset: int, templates: Tuple[bytes, ...], code: bytes,
@@ -195,9 +243,11 @@ class User:
     """An enrolled user.
 
     ``id``: 0..2**32-1. ``templates``: up to two matching templates of 480
-    bytes each. ``code``: the keypad code, empty or 4..10 bytes (a ``str`` of
-    ASCII digits is taken as its bytes). ``info``: up to ten bytes, padded
-    with zeros to ten. ``reserved``: the slot's last two bytes.
+    bytes each. ``code``: the keypad code, empty or 4..10 characters, as
+    ASCII ``str`` ("4711" is four bytes) or bytes; held as bytes. ``info``: up
+    to ten characters, ``str`` or bytes; held as bytes padded with zeros to
+    ten. ``reserved``: the slot's last two bytes. ``repr`` shows the number
+    of templates, not their bytes.
     """
 
     id: int
@@ -207,6 +257,8 @@ class User:
     reserved: bytes = field(default=bytes(2), repr=False)
 
     INFO_SIZE = 10
+
+    __repr__ = _enrolment_repr
 
     def __post_init__(self) -> None:
         set_ = object.__setattr__
@@ -244,6 +296,8 @@ class Admin:
     reserved: bytes = field(default=bytes(2), repr=False)
 
     INFO_SIZE = 9
+
+    __repr__ = _enrolment_repr
 
     def __post_init__(self) -> None:
         set_ = object.__setattr__
@@ -407,9 +461,12 @@ class Query:
         return cls._build(cls.ALL, None, None, 0)
 
     @classmethod
-    def between(cls, start: _dt.datetime, end: _dt.datetime) -> "Query":
-        """Records from ``start`` to ``end``, both included."""
-        return cls._build(cls.TIME_RANGE, start, end, 0)
+    def between(cls, start: Union[_dt.date, _dt.datetime],
+                end: Union[_dt.date, _dt.datetime]) -> "Query":
+        """Records from ``start`` to ``end``, both included. A date as
+        ``start`` means its first second, as ``end`` its last:
+        ``Query.between(day, day)`` is that whole day."""
+        return cls._build(cls.TIME_RANGE, day_bound(start, False), day_bound(end, True), 0)
 
     @classmethod
     def user(cls, user_id: int, start: Optional[_dt.datetime] = None,
@@ -419,7 +476,8 @@ class Query:
         if (start is None) != (end is None):
             raise argument_error(INVALID_ARGUMENT, "give both start and end, or neither")
         kind = cls.ONE_USER if start is None else cls.ONE_USER_IN_TIME_RANGE
-        return cls._build(kind, start, end, user_id)
+        return cls._build(kind, None if start is None else day_bound(start, False),
+                          None if end is None else day_bound(end, True), user_id)
 
     @property
     def kind(self) -> int:

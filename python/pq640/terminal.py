@@ -17,8 +17,9 @@ from typing import Any, Callable, Iterable, List, Optional, Sequence, Type, Type
 
 from . import _library
 from ._library import LOCK, ProgressCallback
-from .errors import (INVALID_ARGUMENT, OUT_OF_RANGE, PORT_REFUSED, Error, ProtocolError,
-                     StateError, TerminalError, argument_error, error_for, result_text)
+from .errors import (BUFFER_TOO_SMALL, INVALID_ARGUMENT, OUT_OF_RANGE, PORT_REFUSED,
+                     CapacityError, Error, ProtocolError, StateError, TerminalError,
+                     argument_error, error_for, result_text)
 from .records import (ANY_IN_OUT_STATE, LOG_RECORD_SIZE, MAX_BATCH, RECORD_SLOT_SIZE,
                       SYSTEM_DATA_SIZE, Admin, AdminRecord, IORecord, Query, User,
                       broken_system_data_rule, check_bytes, check_int, date_time_bytes,
@@ -40,12 +41,15 @@ _NO_PROGRESS = ProgressCallback()  # a null callback: the library skips it
 Record = TypeVar("Record", User, Admin)
 
 
-def _room(counted: int) -> int:
-    """Entries to allocate for a read after a count. The library writes as
-    many entries as the terminal reports and cannot be told the array's size,
-    so the array gets generous spare room in case the table grew between the
-    count and the read; more than counted is then refused after the call."""
-    return counted + max(64, counted // 4)
+MAX_LOG_RECORDS = 1_000_000
+"""Default ceiling on the log records one read allocates for
+(:attr:`Terminal.max_log_records`)."""
+MAX_ENROLMENTS = 100_000
+"""Default ceiling on the users or administrators one listing allocates for
+(:attr:`Terminal.max_enrolments`)."""
+MAX_REREADS = 3
+"""Reads asked again when the terminal announces more entries than it just
+counted (a punch between the count and the read) before giving up."""
 
 
 def _check_address(address: Any) -> str:
@@ -128,6 +132,11 @@ class Terminal:
         self._port = port
         self._comm_state = comm_state
         self._terminal_id = check_int("terminal ID", terminal_id, 0, 255)
+        self.max_log_records = MAX_LOG_RECORDS
+        """The most log records one read allocates for; a terminal announcing
+        more is refused (ProtocolError, code -105). Raise it for a bigger log."""
+        self.max_enrolments = MAX_ENROLMENTS
+        """The most users or administrators one listing allocates for."""
         self.users = Enrolments(self, User)
         """The user table: see :class:`Enrolments`."""
         self.admins = Enrolments(self, Admin)
@@ -234,28 +243,74 @@ class Terminal:
         self._call(name, *args, ctypes.byref(count))
         return count.value
 
+    def _where(self) -> str:
+        where = self._address if self._link == LINK_TCP else f"COM{self._port}"
+        return f"the terminal at {where}, terminal ID {self._terminal_id}"
+
+    def _read_bounded(self, name: str, leading: Sequence[Any], trailing: Sequence[Any],
+                      counted: int, entry_size: int, what: str, ceiling_name: str,
+                      progress: Optional[Progress]) -> "tuple[bytearray, int]":
+        """One Bounded read into an array sized from ``counted``: the bytes and
+        the number of entries read. The call is ``name(*leading, capacity,
+        count, array, *trailing, callback)``. When the terminal announces more
+        than the array holds, the array is resized to the announced count
+        (within the ceiling) and the read asked again, at most MAX_REREADS
+        times. The array is handed back as is: records are decoded from it
+        without copying it whole."""
+        operation = name[len("PQ640_"):]
+        ceiling = getattr(self, ceiling_name)
+        wanted = counted
+        for _ in range(MAX_REREADS + 1):
+            if wanted > ceiling:
+                raise ProtocolError(
+                    BUFFER_TOO_SMALL, result_text(BUFFER_TOO_SMALL),
+                    f"{self._where()} announces {wanted} {what}, more than the ceiling of "
+                    f"{ceiling} (raise Terminal.{ceiling_name} if that many are real)", operation)
+            try:
+                buffer = bytearray(max(wanted, 1) * entry_size)
+            except MemoryError:
+                raise CapacityError(None, "not enough memory",
+                                    f"no room for the {wanted} {what} {self._where()} announces",
+                                    operation) from None
+            array = (ctypes.c_uint8 * len(buffer)).from_buffer(buffer)
+            count = ctypes.c_uint32(0)
+            callback = _Callback(None if progress is None else
+                                 (lambda total, index: progress(index, total)))
+            with LOCK:
+                self._require_open(name)
+                code = _library.function(name)(*leading, wanted, ctypes.byref(count), array,
+                                               *trailing, callback.function)
+            del array  # releases the bytearray's export
+            callback.reraise()
+            if code == BUFFER_TOO_SMALL:
+                wanted = count.value
+                continue
+            if code != 0:
+                raise error_for(code, operation, f"reading {what} from {self._where()}")
+            return buffer, min(count.value, wanted)
+        raise ProtocolError(BUFFER_TOO_SMALL, result_text(BUFFER_TOO_SMALL),
+                            f"{self._where()} announced more {what} than it counted "
+                            f"{MAX_REREADS + 1} times in a row (last {wanted})", operation)
+
     def _read_log(self, num: str, get: str, args: Sequence[Any], record_type: Type[Any],
-                  progress: Optional[Progress]) -> List[Any]:
-        """Counts, then reads into an array with room to spare."""
+                  progress: Optional[Progress], what: str) -> List[Any]:
+        """Counts, then reads with the Bounded call (the count call's
+        arguments, then the capacity)."""
         with LOCK:
             counted = self._counted(num, *args)
             if counted == 0:
                 if progress is not None:
                     progress(0, 0)
                 return []
-            room = _room(counted)
-            buffer = (ctypes.c_uint8 * (room * LOG_RECORD_SIZE))()
-            count = ctypes.c_uint32(0)
-            callback = _Callback(None if progress is None else
-                                 (lambda total, index: progress(index, total)))
+            buffer, got = self._read_bounded(get, args, (), counted, LOG_RECORD_SIZE, what,
+                                             "max_log_records", progress)
+            view = memoryview(buffer)
             try:
-                self._call(get, *args, ctypes.byref(count), buffer, callback.function)
-            finally:
-                callback.reraise()
-            _check_not_more(get, count.value, counted)
-            raw = bytes(buffer)
-            return [record_type.from_bytes(raw[i * LOG_RECORD_SIZE:(i + 1) * LOG_RECORD_SIZE])
-                    for i in range(count.value)]
+                return [record_type.from_bytes(view[i * LOG_RECORD_SIZE:(i + 1) * LOG_RECORD_SIZE])
+                        for i in range(got)]
+            except MemoryError:
+                raise CapacityError(None, "not enough memory", f"decoding {got} {what}",
+                                    get[len("PQ640_"):]) from None
 
     # ---- Link and terminal control ---------------------------------------
 
@@ -342,8 +397,8 @@ class Terminal:
         """The IO records the query selects (default: all), in the terminal's
         order. ProtocolError when a record's time stamp is no real date, or
         when the terminal sends more records than it counted just before."""
-        return self._read_log("PQ640_GetIORecordNum", "PQ640_GetIORecord", [_query(query)],
-                              IORecord, progress)
+        return self._read_log("PQ640_GetIORecordNum", "PQ640_GetIORecordBounded",
+                              [_query(query)], IORecord, progress, "IO records")
 
     def add_io_record(self, record: IORecord) -> None:
         """Adds one IO record."""
@@ -376,8 +431,8 @@ class Terminal:
         terminal filters by ``selector``; in the simulator's layout 0xFF
         takes any in/out state and another value only that state."""
         args = self._users_args(ids, start, end, selector)
-        return self._read_log("PQ640_GetUsersIORecordNum", "PQ640_GetUsersIORecord", args,
-                              IORecord, progress)
+        return self._read_log("PQ640_GetUsersIORecordNum", "PQ640_GetUsersIORecordBounded",
+                              args, IORecord, progress, "IO records")
 
     # ---- Administrator log ------------------------------------------------
 
@@ -388,8 +443,9 @@ class Terminal:
     def admin_records(self, query: Optional[Query] = None,
                       progress: Optional[Progress] = None) -> List[AdminRecord]:
         """The administrator log records the query selects (default: all)."""
-        return self._read_log("PQ640_GetAdminRecordNum", "PQ640_GetAdminRecord", [_query(query)],
-                              AdminRecord, progress)
+        return self._read_log("PQ640_GetAdminRecordNum", "PQ640_GetAdminRecordBounded",
+                              [_query(query)], AdminRecord, progress,
+                              "administrator log records")
 
     def add_admin_record(self, record: AdminRecord) -> None:
         """Adds one administrator log record."""
@@ -416,13 +472,6 @@ def _log_bytes(record: Any, kind: type) -> Any:
     return (ctypes.c_uint8 * LOG_RECORD_SIZE).from_buffer_copy(record.to_bytes())
 
 
-def _check_not_more(operation: str, got: int, counted: int) -> None:
-    if got > counted:
-        raise ProtocolError(INVALID_ARGUMENT, result_text(INVALID_ARGUMENT),
-                            f"the terminal sent {got} entries after counting {counted}",
-                            operation[len("PQ640_"):])
-
-
 class Enrolments:
     """The user table (``terminal.users``) or the administrator table
     (``terminal.admins``) of an open terminal. Records are :class:`User` or
@@ -438,43 +487,33 @@ class Enrolments:
         self._add = f"PQ640_Add{noun}Data"
         self._delete = f"PQ640_Delete{noun}Data"
         self._delete_all = f"PQ640_DeleteAll{noun}Data"
-        self._list = f"PQ640_GetAll{noun}Data"
-
-    def _list_call(self, mode: int, buffer: Any, callback: _Callback) -> int:
-        count = ctypes.c_uint32(0)
-        try:
-            self._terminal._call(self._list, ctypes.byref(count), buffer, mode, callback.function)
-        finally:
-            callback.reraise()
-        return count.value
+        self._list = f"PQ640_GetAll{noun}DataBounded"
+        self._what = "users" if self._users else "administrators"
 
     def count(self) -> int:
         """The number of records held."""
-        return self._list_call(_LIST_COUNT, None, _Callback(None))
+        count = ctypes.c_uint32(0)
+        self._terminal._call(self._list, 0, ctypes.byref(count), None, _LIST_COUNT, _NO_PROGRESS)
+        return count.value
+
+    def _listing(self, mode: int, entry_size: int,
+                 progress: Optional[Progress]) -> "tuple[bytearray, int]":
+        counted = self.count()
+        if counted == 0:
+            return bytearray(), 0
+        return self._terminal._read_bounded(self._list, (), (mode,), counted, entry_size,
+                                            self._what, "max_enrolments", progress)
 
     def ids(self) -> List[int]:
         """The IDs held, in the terminal's order."""
         with LOCK:
-            counted = self.count()
-            if counted == 0:
-                return []
-            buffer = (ctypes.c_uint32 * _room(counted))()
-            got = self._list_call(_LIST_IDS, buffer, _Callback(None))
-            _check_not_more(self._list, got, counted)
-            return list(buffer[:got])
+            buffer, got = self._listing(_LIST_IDS, 4, None)
+            return list(struct.unpack_from(f"<{got}I", buffer))
 
     def all(self, progress: Optional[Progress] = None) -> List[Record]:
         """Every record, templates and codes included."""
         with LOCK:
-            counted = self.count()
-            if counted == 0:
-                if progress is not None:
-                    progress(0, 0)
-                return []
-            buffer = (ctypes.c_uint8 * (_room(counted) * RECORD_SLOT_SIZE))()
-            got = self._list_call(_LIST_RECORDS, buffer, _Callback(
-                None if progress is None else (lambda total, index: progress(index, total))))
-            _check_not_more(self._list, got, counted)
+            buffer, got = self._listing(_LIST_RECORDS, RECORD_SLOT_SIZE, progress)
             if progress is not None:
                 progress(got, got)
             return _slots(self._type, buffer, got)
@@ -605,10 +644,10 @@ def _result_byte(command: Callable[[], None]) -> int:
 
 
 def _slots(record_type: Type[Any], buffer: Any, count: int) -> List[Any]:
-    raw = bytes(buffer)
+    view = memoryview(buffer).cast("B")
     records = []
     for i in range(count):
-        slot = bytes(raw[i * RECORD_SLOT_SIZE:(i + 1) * RECORD_SLOT_SIZE])
+        slot = view[i * RECORD_SLOT_SIZE:(i + 1) * RECORD_SLOT_SIZE]
         try:
             records.append(record_type.from_slot(slot))
         except Error as error:

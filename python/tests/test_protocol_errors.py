@@ -103,10 +103,21 @@ def test_invalid_clock_is_a_protocol_error(fake_terminal) -> None:
         assert caught.value.code == -104
 
 
-def test_more_records_than_counted_fail_clearly(fake_terminal) -> None:
+def test_more_records_than_counted_are_read_into_a_resized_array(fake_terminal) -> None:
+    # The count says 1, every read announces 2 (a punch arrived in between):
+    # the array is resized to the announced count and the read asked again.
     record = bytes((26, 3, 15, 8, 0, 0)) + bytes(10)
     answers = {GET_IO_RECORD_NUM: frame((1).to_bytes(4, "little")),
                GET_IO_RECORD: frame((2).to_bytes(4, "little") + record * 2)}
     with fake_terminal(answers) as terminal:
-        with pytest.raises(pq640.ProtocolError, match="sent 2 entries after counting 1"):
+        assert len(terminal.io_records()) == 2
+
+
+def test_a_count_above_the_ceiling_is_refused_before_allocating(fake_terminal) -> None:
+    answers = {GET_IO_RECORD_NUM: frame((0xFFFFFFFF).to_bytes(4, "little"))}
+    with fake_terminal(answers) as terminal:
+        with pytest.raises(pq640.ProtocolError) as caught:
             terminal.io_records()
+        assert caught.value.code == pq640.BUFFER_TOO_SMALL
+        assert "announces 4294967295 IO records, more than the ceiling of 1000000" in str(caught.value)
+        assert f"the terminal at {terminal._address}, terminal ID 0" in str(caught.value)

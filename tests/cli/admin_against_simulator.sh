@@ -149,22 +149,22 @@ python3 - "$work/out" "$user_file" <<'PY'
 import json, sys
 users = json.load(open(sys.argv[1]))
 users[0]["id"] = 500
-users[0]["code"] = "OTg3NjU0"   # "987654"
+users[0]["code"] = "987654"   # a PIN is its digits
 json.dump(users[0], open(sys.argv[2], "w"))
 PY
 expect 0 "${link[@]}" users add "$user_file"
-out_is "enrolled 1 users"
+out_is "enrolled 1 user"
 expect 0 "${link[@]}" --json users get 500
-[ "$(json 'd[0]["code"]')" = "OTg3NjU0" ] || fail "enrolled user not read back"
+[ "$(json 'd[0]["code"]')" = "987654" ] || fail "enrolled user not read back"
 expect 1 "${link[@]}" users get 500 999
 err_contains "user 999 is not enrolled"
 expect 1 "${link[@]}" users delete 500 999
 err_contains "user 999 was not deleted: result byte 7"
 expect 0 "${link[@]}" users count
 out_is "12"
-python3 -c "import json; u=json.load(open('$user_file')); u['code']='MTIz'; json.dump(u, open('$work/bad_user.json','w'))"
+python3 -c "import json; u=json.load(open('$user_file')); u['code']='123'; json.dump(u, open('$work/bad_user.json','w'))"
 expect 2 "${link[@]}" users add "$work/bad_user.json"
-err_contains '"code" must be empty or 4 to 10 bytes, not 3'
+err_contains '"code" must be empty or 4 to 10 characters (bytes), not 3'
 echo '{"id": 1,' >"$work/broken.json"
 expect 2 "${link[@]}" users add "$work/broken.json"
 err_contains "not valid JSON"
@@ -180,12 +180,12 @@ expect 0 "${link[@]}" admins list --csv
 expect 0 "${link[@]}" logs io count
 out_is "30"
 expect 0 "${link[@]}" --csv logs io get --from 2026-12-01 --to 2026-12-01
-[ "$(head -1 <<<"$out")" = "time,user,verification,state,work_code" ] || fail "io csv header"
+[ "$(head -1 <<<"$out")" = "time,user_id,verification,in_out_state,work_code" ] || fail "io csv header"
 day_rows=$(tail -n +2 <<<"$out")
 [ -n "$day_rows" ] || fail "no IO records on 2026-12-01"
 [ -z "$(grep -v '^2026-12-01 ' <<<"$day_rows" || true)" ] || fail "records outside the day"
 expect 0 "${link[@]}" --json logs io get --user 4
-[ "$(json 'sorted(set(r["user"] for r in d))')" = "[4]" ] || fail "--user selected other users"
+[ "$(json 'sorted(set(r["user_id"] for r in d))')" = "[4]" ] || fail "--user selected other users"
 user4=$(json 'len(d)')
 expect 0 "${link[@]}" logs io count --query-hex "020000000000000000000000000400000000"
 out_is "$user4"

@@ -52,14 +52,49 @@ TEST(RecordJson, UserRoundTripKeepsEveryByteInUse) {
   const PQ640_UserData user = SampleUser();
   const Json json = UserToJson(user);
   EXPECT_EQ(json["templates"].size(), 2u);
-  EXPECT_EQ(json["code"], "MTIzNDU2");
+  EXPECT_EQ(json["code"], "123456");
+  EXPECT_EQ(json["info_hex"], "f0f1f2f3f4f5f6f7f8f9");
+  EXPECT_FALSE(json.contains("info"));
   const PQ640_UserData back = UserFromJson(json);
   EXPECT_EQ(std::memcmp(&back, &user, sizeof user), 0);
 }
 
+TEST(RecordJson, PinsAndInfoAreTextAndComeBackIdentical) {
+  // A PIN typed into a user file is its digits; templates may be left out.
+  const PQ640_UserData pin = UserFromJson(Json::parse(R"({"id":20,"code":"12345678"})"));
+  EXPECT_EQ(pin.code_length, 8);
+  EXPECT_EQ(std::memcmp(pin.code, "12345678", 8), 0);
+  EXPECT_EQ(pin.template_count, 0);
+  EXPECT_EQ(UserFromJson(Json::parse(R"({"id":1,"code":"1234"})")).code_length, 4);
+  // Info loses its zero padding on the way out and gets it back on the way in.
+  const Json text = Json::parse(R"({"id":7,"templates":[],"code":"4711","info":"Demo user"})");
+  const PQ640_UserData user = UserFromJson(text);
+  EXPECT_EQ(std::memcmp(user.info, "Demo user\0", 10), 0);
+  EXPECT_EQ(UserToJson(user).dump(), text.dump());
+  // Bytes that are not printable, and text that looks like the hex form,
+  // travel as hex; both come back identical.
+  PQ640_AdminData admin{};
+  admin.id = 3;
+  admin.level = 2;
+  std::memcpy(admin.info, "hex:ab", 6);
+  admin.code_length = 4;
+  std::memcpy(admin.code, "\x01\x02\x03\x00", 4);
+  const Json admin_json = AdminToJson(admin);
+  EXPECT_EQ(admin_json["info_hex"], "6865783a6162");
+  EXPECT_EQ(admin_json["code_hex"], "01020300");
+  EXPECT_EQ(TextCell(admin_json, "code"), "hex:01020300");
+  EXPECT_EQ(TextCell(text, "info"), "Demo user");
+  const PQ640_AdminData back = AdminFromJson(admin_json);
+  EXPECT_EQ(std::memcmp(&back, &admin, sizeof admin), 0);
+  // Text must be printable; both forms at once are refused.
+  EXPECT_THROW(UserFromJson(Json::parse(R"({"id":1,"info":"caf\u00e9"})")), RecordError);
+  EXPECT_THROW(UserFromJson(Json::parse(R"({"id":1,"code":"1234","code_hex":"31323334"})")), RecordError);
+  EXPECT_THROW(UserFromJson(Json::parse(R"({"id":1,"info":"eleven char"})")), RecordError);
+}
+
 TEST(RecordJson, RefusesRecordsTheTerminalWouldRefuse) {
   Json json = UserToJson(SampleUser());
-  json["code"] = EncodeBase64(Bytes("123"));
+  json["code"] = "123";
   EXPECT_THROW(UserFromJson(json), RecordError);
   json = UserToJson(SampleUser());
   json["templates"].push_back(json["templates"][0]);
@@ -81,9 +116,13 @@ TEST(RecordJson, LogRecordsCoverAllSixteenBytes) {
   io.time = PQ640_DateTime{26, 12, 7, 8, 30, 0};
   for (int i = 0; i < 10; ++i) io.data[i] = static_cast<std::uint8_t>(0x81 + i);
   EXPECT_EQ(std::memcmp(&io, &static_cast<const PQ640_IORecord&>(IoRecordFromJson(IoRecordToJson(io))), 16), 0);
-  EXPECT_EQ(IoRecordToJson(io)["user"], 0x84838281u);
+  EXPECT_EQ(IoRecordToJson(io)["user_id"], 0x84838281u);
+  EXPECT_EQ(IoRecordToJson(io).dump(),
+            R"({"time":"2026-12-07 08:30:00","user_id":2223211137,"verification":133,)"
+            R"("in_out_state":134,"work_code":2324269191})");
   PQ640_AdminRecord admin{};
   for (int i = 0; i < 16; ++i) admin.bytes[i] = static_cast<std::uint8_t>(0xE0 + i);  // no real date
+  EXPECT_EQ(AdminRecordToJson(admin)["time_hex"], "e0e1e2e3e4e5");
   const PQ640_AdminRecord back = AdminRecordFromJson(AdminRecordToJson(admin));
   EXPECT_EQ(std::memcmp(&back, &admin, sizeof admin), 0);
   Json bad_time = IoRecordToJson(io);
@@ -130,6 +169,18 @@ TEST(BackupDocument, RoundTripAndFormatCheck) {
   }
   const Backup back = BackupFromJson(json);
   EXPECT_EQ(BackupToJson(back), json);
+  // Format 1: base64 codes and info, the older log record keys.
+  const Json format1 = Json::parse(R"({"format":1,"clock":"2026-12-08 09:00:00","settings":")" +
+                                   EncodeBase64(backup.settings.bytes) + R"(",
+      "users":[{"id":5,"templates":[],"code":"NDI0Mg==","info":"RGVtbwAAAAAAAA=="}],"admins":[],
+      "io_records":[{"time":"2026-01-01 00:00:00","user":9,"verification":1,"state":2,"work_code":3}],
+      "admin_records":[{"time_bytes":"4OHi4+Tl","admin":1,"operation":2,"target_user":3,"reserved":4}]})");
+  const Backup old = BackupFromJson(format1);
+  EXPECT_EQ(std::memcmp(old.users[0].code, "4242", 4), 0);
+  EXPECT_EQ(UserToJson(old.users[0])["info"], "Demo");
+  EXPECT_EQ(IoRecordToJson(old.io_records[0])["in_out_state"], 2);
+  EXPECT_EQ(old.admin_records[0].bytes[0], 0xE0);
+  EXPECT_EQ(BackupToJson(old)["format"], 2);
   Json other = json;
   other["format"] = kBackupFormat + 1;
   EXPECT_THROW(BackupFromJson(other), RecordError);
