@@ -20,7 +20,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint8_t mode = static_cast<std::uint8_t>(input.parameter % 4);
   std::uint32_t count = 0xC0FFEEu;
   PQ640_ResultCode result = 0;
-  switch (input.selector % 5) {
+  switch (input.selector % 7) {
     case 0: {
       const auto user = std::make_unique<PQ640_UserData>();
       result = PQ640_GetUserData(user.get());
@@ -48,6 +48,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       auto ids = ExactArray<std::uint32_t>(MostEntries(input, 4));
       void* buffer = mode == PQ640_LIST_IDS ? static_cast<void*>(ids.data()) : static_cast<void*>(admins.data());
       result = PQ640_GetAllAdminData(&count, buffer, mode, mode == 3 ? nullptr : &CheckedProgress);
+      break;
+    }
+    case 5:
+    case 6: {
+      // The bounded listings, with a capacity the terminal knows nothing of.
+      ExpectProgress(false);
+      const std::uint32_t capacity = input.parameter / 4 % 16;
+      CapacityArray<PQ640_UserData> records(capacity);
+      CapacityArray<std::uint32_t> ids(capacity);
+      void* buffer = mode == PQ640_LIST_IDS ? static_cast<void*>(ids.data()) : static_cast<void*>(records.data());
+      result = input.selector % 7 == 5
+                   ? PQ640_GetAllUserDataBounded(capacity, &count, buffer, mode, &CheckedProgress)
+                   : PQ640_GetAllAdminDataBounded(capacity, &count, buffer, mode, &CheckedProgress);
+      records.CheckNothingWrittenWhenEmpty();
+      ids.CheckNothingWrittenWhenEmpty();
+      if (mode == PQ640_LIST_IDS || mode == PQ640_LIST_RECORDS) CheckBoundedCount(result, count, capacity);
       break;
     }
     default: {

@@ -24,6 +24,7 @@ bool IsDocumentedCode(PQ640_ResultCode code) {
     case PQ640_SEND_FAILED:
     case PQ640_READ_FAILED:
     case PQ640_WRONG_TERMINAL:
+    case PQ640_BUFFER_TOO_SMALL:
     case PQ640_BAD_CHECKSUM:
     case PQ640_INVALID_ARGUMENT:
       return true;
@@ -105,6 +106,11 @@ void CheckOutcome(const FuzzInput& input, PQ640_ResultCode result) {
   if (x != taken.back()) Fail("success with a wrong trailer", x);
   if (taken[start + 1] != 0 || taken[start + 2] != 0) Fail("success from another terminal", taken[start + 1]);
   if (taken[start + 3] != 0) Fail("success with a failure result", taken[start + 3]);
+}
+
+void CheckBoundedCount(PQ640_ResultCode result, std::uint32_t count, std::uint32_t capacity) {
+  if (result == PQ640_BUFFER_TOO_SMALL && count <= capacity) Fail("-105 for a count that fits", count);
+  if (result == PQ640_OK && count > capacity) Fail("success with more entries than room", count);
 }
 
 std::size_t MostEntries(const FuzzInput& input, std::size_t min_wire_size) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <span>
 #include <vector>
@@ -51,5 +52,35 @@ std::vector<T> ExactArray(std::size_t count) {
 }
 
 [[noreturn]] void Fail(const char* what, long long value);
+
+// A caller's array for a bounded read: `capacity` entries taken from the fuzz
+// input, whatever the terminal announces. Heap-allocated to the exact size,
+// so a write past it is seen by the address sanitizer; an array of none is
+// one sentinel entry that must stay as it was.
+template <typename T>
+class CapacityArray {
+ public:
+  explicit CapacityArray(std::uint32_t capacity) : capacity_(capacity), entries_(capacity == 0 ? 1 : capacity) {
+    std::memset(static_cast<void*>(entries_.data()), kSentinel, sizeof(T));
+  }
+  T* data() { return entries_.data(); }
+  std::uint32_t capacity() const { return capacity_; }
+  void CheckNothingWrittenWhenEmpty() const {
+    if (capacity_ != 0) return;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(entries_.data());
+    for (std::size_t i = 0; i < sizeof(T); ++i) {
+      if (bytes[i] != kSentinel) Fail("write into an array of no entries", static_cast<long long>(i));
+    }
+  }
+
+ private:
+  static constexpr std::uint8_t kSentinel = 0xEE;
+  std::uint32_t capacity_;
+  std::vector<T> entries_;
+};
+
+// -105 exactly when the terminal announced more than `capacity`; success
+// never with more entries than that.
+void CheckBoundedCount(PQ640_ResultCode result, std::uint32_t count, std::uint32_t capacity);
 
 }  // namespace pq640::fuzz

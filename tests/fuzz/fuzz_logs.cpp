@@ -31,6 +31,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const PQ640_DateTime from{26, 1, 1, 0, 0, 0}, to{26, 12, 31, 23, 59, 59};
   std::uint32_t count = 0xC0FFEEu;
   PQ640_ResultCode result = 0;
+  if (input.selector % 6 >= 3) {
+    // The bounded reads, with a capacity the terminal knows nothing of.
+    const std::uint32_t capacity = input.parameter % 64;
+    if (input.selector % 6 == 4) {
+      CapacityArray<PQ640_AdminRecord> records(capacity);
+      result = PQ640_GetAdminRecordBounded(&query, capacity, &count, records.data(), &CheckedProgress);
+      records.CheckNothingWrittenWhenEmpty();
+    } else {
+      CapacityArray<PQ640_IORecord> records(capacity);
+      result = input.selector % 6 == 3
+                   ? PQ640_GetIORecordBounded(&query, capacity, &count, records.data(), &CheckedProgress)
+                   : PQ640_GetUsersIORecordBounded(2, ids, 0xFF, &from, &to, capacity, &count, records.data(),
+                                                   &CheckedProgress);
+      records.CheckNothingWrittenWhenEmpty();
+    }
+    CheckBoundedCount(result, count, capacity);
+    CheckOutcome(input, result);
+    return 0;
+  }
   const std::size_t room = MostEntries(input, kLogRecordSize);
   if (input.selector % 3 == 1) {
     auto records = ExactArray<PQ640_AdminRecord>(room);
