@@ -6,68 +6,17 @@
 set -euo pipefail
 admin=$1
 simulator=$2
+# shellcheck source=admin_test_lib.sh
+. "$(dirname "$0")/admin_test_lib.sh"
 
 address=127.77.12.1
 second=127.77.12.2
 silent=127.77.12.3   # nothing listens here
 sim_id=7
-work=$(mktemp -d)
-failures=0
-pids=()
-
-stop_simulators() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  for pid in "${pids[@]}"; do
-    for _ in $(seq 20); do kill -0 "$pid" 2>/dev/null || break; sleep 0.1; done
-    kill -9 "$pid" 2>/dev/null || true
-  done
-  rm -rf "$work"
-}
-trap stop_simulators EXIT
-
-# start_simulator ADDRESS LOG ARGS...: waits (bounded) for the ready line.
-start_simulator() {
-  local at=$1 log=$2
-  shift 2
-  "$simulator" --listen "$at" "$@" >"$log" 2>&1 &
-  pids+=($!)
-  for _ in $(seq 50); do
-    grep -q "listening on $at" "$log" && return 0
-    sleep 0.1
-  done
-  echo "simulator on $at did not start:"
-  cat "$log"
-  exit 1
-}
 start_simulator "$address" "$work/sim1.log" --id "$sim_id" --clock "26-12-08 10:00:00" \
   --users 12 --admins 3 --io-records 30 --admin-records 6
 start_simulator "$second" "$work/sim2.log"
 
-# Runs pq640-admin, leaving $status, $out and $err. Each run is bounded.
-run() {
-  status=0
-  timeout 60 "$admin" "$@" >"$work/out" 2>"$work/err" </dev/null || status=$?
-  out=$(cat "$work/out")
-  err=$(cat "$work/err")
-}
-fail() {
-  echo "FAIL: $1"
-  echo "  command: pq640-admin ${last_args}"
-  echo "  status $status; stdout: ${out:0:400}"
-  echo "  stderr: ${err:0:400}"
-  failures=$((failures + 1))
-}
-expect() {
-  local want=$1
-  shift
-  last_args="$*"
-  run "$@"
-  [ "$status" -eq "$want" ] || fail "exit status $status, expected $want"
-}
-out_is() { [ "$out" = "$1" ] || fail "stdout is not '$1'"; }
-out_matches() { [[ "$out" =~ $1 ]] || fail "stdout does not match '$1'"; }
-err_contains() { [[ "$err" == *"$1"* ]] || fail "stderr lacks '$1'"; }
-json() { python3 -c "import json,sys; d=json.load(sys.stdin); print($1)" <<<"$out"; }
 hex_line() { grep "^$1:" <<<"$out" || true; }
 
 link=(--tcp "$address" --id "$sim_id")
@@ -263,11 +212,4 @@ status=0; timeout 10 "$simulator" --listen "$silent" --id 300 >/dev/null 2>&1 ||
 status=0; timeout 10 "$simulator" --no-such-option >/dev/null 2>&1 || status=$?
 [ "$status" -eq 2 ] || { echo "FAIL: simulator bad option exited $status, not 2"; failures=$((failures + 1)); }
 
-for pid in "${pids[@]}"; do
-  kill -0 "$pid" 2>/dev/null || { echo "FAIL: a simulator died"; failures=$((failures + 1)); }
-done
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed"
-  exit 1
-fi
-echo "pq640-admin: all checks passed"
+finish "pq640-admin"
