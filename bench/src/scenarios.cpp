@@ -171,6 +171,48 @@ Scenario AddUsers(const DataSet& data, Outputs& out) {
   return s;
 }
 
+// The same exchange through the capacity-checked read: the array's capacity
+// is what the outputs hold, as a host sizes it from the count.
+Scenario BoundedTwin(const Scenario& original, std::string name, std::function<PQ640_ResultCode()> call) {
+  Scenario s = original;
+  s.name = std::move(name);
+  s.bulk_read = false;  // end to end once, through the original
+  s.call = std::move(call);
+  return s;
+}
+
+std::uint32_t Capacity(const auto& array) { return static_cast<std::uint32_t>(array.size()); }
+
+void AddBoundedTwins(const DataSet& data, Outputs& out, std::vector<Scenario>& scenarios) {
+  const std::vector<Scenario> originals = scenarios;
+  for (const Scenario& original : originals) {
+    if (original.name == "GetAllUserData mode 2, 1000 users") {
+      scenarios.push_back(BoundedTwin(original, "GetAllUserDataBounded mode 2, 1000 users", [&out] {
+        return PQ640_GetAllUserDataBounded(Capacity(out.users), &out.count, out.users.data(),
+                                           PQ640_LIST_RECORDS, nullptr);
+      }));
+    } else if (original.name.rfind("GetIORecord, ", 0) == 0) {
+      const bool whole = original.name == "GetIORecord, " + std::to_string(data.io_records.size()) + " records";
+      const PQ640_RecordQuery query = whole ? AllRecordsQuery()
+                                            : TimeRangeQuery(IoRecordTime(0), IoRecordTime(kLogRangeCount - 1));
+      scenarios.push_back(BoundedTwin(original, "GetIORecordBounded" + original.name.substr(11), [&out, query] {
+        return PQ640_GetIORecordBounded(&query, Capacity(out.io_records), &out.count, out.io_records.data(),
+                                        nullptr);
+      }));
+    } else if (original.name.rfind("GetUsersIORecord, ", 0) == 0) {
+      const PQ640_DateTime from = IoRecordTime(0);
+      const PQ640_DateTime to = IoRecordTime(kLogRangeCount - 1);
+      scenarios.push_back(BoundedTwin(original, "GetUsersIORecordBounded" + original.name.substr(16),
+                                      [&data, &out, from, to] {
+                                        return PQ640_GetUsersIORecordBounded(
+                                            Capacity(data.user_ids), data.user_ids.data(), kAnyInOutState, &from,
+                                            &to, Capacity(out.io_records), &out.count, out.io_records.data(),
+                                            nullptr);
+                                      }));
+    }
+  }
+}
+
 }  // namespace
 
 std::vector<Scenario> MakeScenarios(const DataSet& data, Outputs& outputs) {
@@ -185,6 +227,7 @@ std::vector<Scenario> MakeScenarios(const DataSet& data, Outputs& outputs) {
   scenarios.push_back(GetIoRecords(data, outputs, kLogRecordCount));
   scenarios.push_back(GetUsersIoRecords(data, outputs));
   scenarios.push_back(AddUsers(data, outputs));
+  AddBoundedTwins(data, outputs, scenarios);
   return scenarios;
 }
 
