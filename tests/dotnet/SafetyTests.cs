@@ -136,8 +136,8 @@ namespace Pq640.Tests
                 var thrown = Assert.Throws<KeyNotFoundException>(() => terminal.Users.All(new Throwing()));
                 Assert.AreEqual("from the callback", thrown.Message);
                 // A command from inside a report would land in the middle of the transfer.
-                Assert.Throws<InvalidOperationException>(() => terminal.Users.All(new Recorder(p => terminal.CheckLink())));
-                Assert.Throws<InvalidOperationException>(() => terminal.Users.All(new Recorder(p => terminal.Dispose())));
+                Assert.Throws<InvalidOperationException>(() => terminal.Users.All(new Reports { Also = p => terminal.CheckLink() }));
+                Assert.Throws<InvalidOperationException>(() => terminal.Users.All(new Reports { Also = p => terminal.Dispose() }));
                 terminal.CheckLink();                                     // the transactions had finished cleanly
             }
             Assert.AreEqual(new[] { "GetAllUserData", "GetAllUserData", "GetAllUserData", "GetAllUserData",
@@ -152,8 +152,9 @@ namespace Pq640.Tests
             var sim = Start("tcp", "--users", "20", "--io-records", "10", "--count-surplus", "100");
             using (var terminal = sim.Open())
             {
-                var progress = new List<Progress>();
-                var users = terminal.Users.All(new Recorder(progress.Add));
+                var reports = new Reports();
+                var users = terminal.Users.All(reports);
+                var progress = reports.Seen;
                 Assert.AreEqual(120, users.Count);
                 Assert.AreEqual(Enumerable.Range(1, 20).Select(i => (uint)i), users.Take(20).Select(u => u.Id));
                 Assert.AreEqual(new Progress(120, 0), progress.First());       // nothing from the refused read
@@ -175,13 +176,6 @@ namespace Pq640.Tests
                 StringAssert.Contains("100002 entries", refused.Message);
                 terminal.CheckLink();                                     // the link is still usable
             }
-        }
-
-        sealed class Recorder : IProgress<Progress>
-        {
-            readonly Action<Progress> report;
-            public Recorder(Action<Progress> report) { this.report = report; }
-            public void Report(Progress value) => report(value);
         }
 
         sealed class Throwing : IProgress<Progress>

@@ -153,6 +153,19 @@ namespace Pq640.Tests
         }
     }
 
+    /// <summary>Keeps every progress report, running <see cref="Also"/> on each.</summary>
+    sealed class Reports : IProgress<Progress>
+    {
+        public readonly List<Progress> Seen = new List<Progress>();
+        public Action<Progress> Also = p => { };
+
+        public void Report(Progress value)
+        {
+            Seen.Add(value);
+            Also(value);
+        }
+    }
+
     /// <summary>Stops the simulators a test started.</summary>
     public abstract class SimulatorTests
     {

@@ -16,17 +16,6 @@ namespace Pq640.Tests
     {
         const string ClockText = "26-03-15 12:00:00";
 
-        sealed class Recorder : IProgress<Progress>
-        {
-            public readonly List<Progress> Seen = new List<Progress>();
-            public Action<Progress> Also = p => { };
-            public void Report(Progress value)
-            {
-                Seen.Add(value);
-                Also(value);
-            }
-        }
-
         [TestCase("tcp")]
         [TestCase("serial")]
         public void AUserWithTwoTemplatesAndAPinComesBackByteForByte(string link)
@@ -56,7 +45,7 @@ namespace Pq640.Tests
         public void ThreeThousandUsersAreListedWithProgressThroughForcedCollections()
         {
             var sim = Start("tcp", "--users", "3000");
-            var progress = new Recorder();
+            var progress = new Reports();
             var collections = 0;
             progress.Also = p =>
             {
@@ -189,7 +178,7 @@ namespace Pq640.Tests
                 Assert.AreEqual(30, everything.Count);
                 Assert.AreEqual(everything.OrderBy(r => r.Time), everything);
                 foreach (var record in mine) terminal.AddIoRecord(record);
-                var progress = new Recorder();
+                var progress = new Reports();
                 Assert.AreEqual(mine, terminal.IoRecords(Query.User(7), progress));
                 Assert.AreEqual(new Progress(3, 3), progress.Seen.Last());
                 Assert.AreEqual(new[] { mine[1] }, terminal.UsersIoRecords(new uint[] { 7 }, day, day.AddHours(23), 1));
