@@ -29,7 +29,11 @@ namespace Pq640.Tests
                 var back = terminal.Users.Get(1001);
                 Assert.AreEqual(alice, back);
                 Assert.AreEqual("4711", back.CodeText);
-                Assert.AreEqual(new byte[3], terminal.Users.AddMany(more));
+                var added = new Reports();
+                Assert.AreEqual(new byte[3], terminal.Users.AddMany(more, added));
+                // The library calls back before sending each record and before reading its result:
+                // only the second pass is progress.
+                Assert.AreEqual(Enumerable.Range(0, 4).Select(i => new Progress(3, (uint)i)), added.Seen);
                 Assert.AreEqual(new[] { alice, more[1] }, terminal.Users.GetMany(new uint[] { 1001, 999, 2001 }));
                 Assert.AreEqual(new byte[] { 0, 7 }, terminal.Users.DeleteMany(new uint[] { 2000, 999 }));
                 var all = terminal.Users.All();
