@@ -26,10 +26,6 @@ static_assert(sizeof(PQ640_DateTime) == kDateTimeSize);
 ResultCode ReceiveIORecords(std::uint32_t* count, PQ640_IORecord* records,
                             PQ640_ProgressCallback callback, std::optional<std::uint32_t> capacity);
 
-// False, with the answer abandoned and *count = n, when n entries would not
-// fit the caller's capacity.
-bool AnswerFits(std::uint32_t n, std::optional<std::uint32_t> capacity, std::uint32_t* count);
-
 // A count-only answer: the count, then the trailer.
 ResultCode ReceiveRecordCount(std::uint32_t* count);
 

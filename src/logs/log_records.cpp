@@ -11,18 +11,11 @@
 
 namespace pq640 {
 
-bool AnswerFits(std::uint32_t n, std::optional<std::uint32_t> capacity, std::uint32_t* count) {
-  if (!capacity || n <= *capacity) return true;
-  AbandonAnswer();
-  *count = n;
-  return false;
-}
-
 ResultCode ReceiveIORecords(std::uint32_t* count, PQ640_IORecord* records,
                             PQ640_ProgressCallback callback, std::optional<std::uint32_t> capacity) {
   std::uint32_t n = 0;
   if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
-  if (!AnswerFits(n, capacity, count)) return PQ640_BUFFER_TOO_SMALL;
+  if (!EntriesFit(n, capacity, count)) return PQ640_BUFFER_TOO_SMALL;
   *count = 0;
   for (std::uint32_t i = 0; i < n; ++i) {
     ReportProgress(callback, n, i);
@@ -84,7 +77,7 @@ ResultCode ReadAdminRecords(const PQ640_RecordQuery* query, std::optional<std::u
   }
   std::uint32_t n = 0;
   if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
-  if (!AnswerFits(n, capacity, count)) return PQ640_BUFFER_TOO_SMALL;
+  if (!EntriesFit(n, capacity, count)) return PQ640_BUFFER_TOO_SMALL;
   for (std::uint32_t i = 0; i < n; ++i) {
     ReportProgress(callback, n, i);
     if (const ResultCode r = ReceiveBytes(Slot(records, i, kLogRecordSize), kLogRecordSize);

@@ -6,8 +6,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include <optional>
+
 #include "link/answer_clock.h"
 #include "pq640/pq640.h"
+#include "protocol/framing.h"
 
 namespace pq640 {
 
@@ -29,6 +32,16 @@ inline constexpr std::uint32_t kMinBatch = 1;
 inline constexpr std::uint32_t kMaxBatch = PQ640_MAX_BATCH;
 
 inline bool IsValidBatchSize(std::uint32_t n) { return n >= kMinBatch && n <= kMaxBatch; }
+
+// Whether n announced entries fit the caller's array: the bounded reads are
+// given its capacity, the originals trust the terminal. When they do not
+// fit, the rest of the answer is abandoned and *count tells the caller n.
+inline bool EntriesFit(std::uint32_t n, std::optional<std::uint32_t> capacity, std::uint32_t* count) {
+  if (!capacity || n <= *capacity) return true;
+  AbandonAnswer();
+  *count = n;
+  return false;
+}
 
 
 }  // namespace pq640

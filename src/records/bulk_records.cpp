@@ -40,11 +40,7 @@ ResultCode ListAll(const CommandInfo& command, const RecordLayout& layout, Count
   if (const ResultCode r = ReadResponseHeader(ResponsePayload::kFollows); r != PQ640_OK) return r;
   std::uint32_t n = 0;
   if (const ResultCode r = ReceiveU32(&n); r != PQ640_OK) return r;
-  if (IsReadingMode(mode) && capacity && n > *capacity) {
-    AbandonAnswer();
-    *count = n;
-    return PQ640_BUFFER_TOO_SMALL;
-  }
+  if (IsReadingMode(mode) && !EntriesFit(n, capacity, count)) return PQ640_BUFFER_TOO_SMALL;
   if (when == CountWrite::kAsSoonAsKnown) *count = n;
   // A mode that reads no entries only reports them, which without a callback
   // is nothing to do (and a count the terminal inflated costs no time).
