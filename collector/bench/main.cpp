@@ -49,11 +49,13 @@ double LibraryRead(const std::string& address, std::uint32_t expected) {
   PQ640_SetPortAndCommState(PQ640_LINK_TCP, 0, 2);
   PQ640_SetTerminalID(0);
   const PQ640_RecordQuery query = RangeQuery(std::nullopt, kFirstSecond, PQ640_DateTime{99, 12, 31, 23, 59, 59});
-  std::vector<PQ640_IORecord> records(ReadCapacity(expected));
+  std::vector<PQ640_IORecord> records(ReadCapacity(expected, expected + 1024));
   const auto start = Clock::now();
   std::uint32_t count = 0;
   if (PQ640_OpenPort() != PQ640_OK || PQ640_GetIORecordNum(&query, &count) != PQ640_OK || count != expected ||
-      PQ640_GetIORecord(&query, &count, records.data(), nullptr) != PQ640_OK || count != expected) {
+      PQ640_GetIORecordBounded(&query, static_cast<std::uint32_t>(records.size()), &count, records.data(), nullptr) !=
+          PQ640_OK ||
+      count != expected) {
     throw std::runtime_error("the library's read failed");
   }
   PQ640_ClosePort();
@@ -65,7 +67,7 @@ double CollectorCycle(const std::string& address, std::uint32_t expected, bool a
   const std::string text = "[store]\nurl = \"sqlite:att.db\"\n[[terminal]]\nname = \"bench\"\ntcp = \"" + address +
                            "\"\nadmin_log = " + (admin_log ? "true" : "false") + "\n";
   const CollectorConfig config = ParseConfig(text, dir + "/c.toml");
-  const auto store = OpenStore(config.store_url);
+  const auto store = OpenStore(config.store_url, StoreAccess::kCreate);
   store->Migrate();
   store->RegisterTerminal(config.terminals[0]);
   const auto start = Clock::now();
@@ -81,7 +83,7 @@ double StoreOnly(const std::vector<pq640sim::LogRecord>& log) {
   const std::string dir = Scratch();
   const CollectorConfig config = ParseConfig(
       "[store]\nurl = \"sqlite:att.db\"\n[[terminal]]\nname = \"bench\"\ntcp = \"127.55.200.1\"\n", dir + "/c.toml");
-  const auto store = OpenStore(config.store_url);
+  const auto store = OpenStore(config.store_url, StoreAccess::kCreate);
   store->Migrate();
   store->RegisterTerminal(config.terminals[0]);
   const std::vector<RawRecord> raws(log.begin(), log.end());
@@ -152,7 +154,7 @@ double IdleTerminal(int runs) {
   const CollectorConfig config =
       ParseConfig("[store]\nurl = \"sqlite:att.db\"\n[[terminal]]\nname = \"idle\"\ntcp = \"127.55.200.2\"\n",
                   dir + "/c.toml");
-  const auto store = OpenStore(config.store_url);
+  const auto store = OpenStore(config.store_url, StoreAccess::kCreate);
   store->Migrate();
   store->RegisterTerminal(config.terminals[0]);
   if (!SyncTerminal(*store, config, config.terminals[0]).ok) throw std::runtime_error("first sync failed");

@@ -54,23 +54,23 @@ struct ExportArguments {
   bool json = false, admin = false, extra = false;
 };
 
+// Sets `field` from a local time argument; false (with a message) when it is not one.
+bool TimeBound(const std::string& option, const std::string& text, bool end_of_day, std::string& field) {
+  if (text.empty()) return true;
+  const auto time = TimeArgument(text, end_of_day);
+  if (!time) {
+    std::cerr << "pq640-collect: " << option << " wants \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"\n";
+    return false;
+  }
+  field = *time;
+  return true;
+}
+
 int Export(const CollectorConfig& config, const ExportArguments& arguments) {
   ExportFilter filter;
-  if (!arguments.since.empty()) {
-    const auto since = TimeArgument(arguments.since, false);
-    if (!since) {
-      std::cerr << "pq640-collect: --since wants \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"\n";
-      return kExitUsage;
-    }
-    filter.since = *since;
-  }
-  if (!arguments.until.empty()) {
-    const auto until = TimeArgument(arguments.until, true);
-    if (!until) {
-      std::cerr << "pq640-collect: --until wants \"YYYY-MM-DD\" or \"YYYY-MM-DD hh:mm:ss\"\n";
-      return kExitUsage;
-    }
-    filter.until = *until;
+  if (!TimeBound("--since", arguments.since, false, filter.since) ||
+      !TimeBound("--until", arguments.until, true, filter.until)) {
+    return kExitUsage;
   }
   if (arguments.after >= 0) filter.after_seq = arguments.after;
   if (!arguments.terminal.empty()) filter.terminal = arguments.terminal;

@@ -14,7 +14,14 @@ std::string StatusQuery() {
 
 std::string ExportQuery(LogKind log, const ExportFilter& filter, Dialect dialect) {
   int index = 0;
-  const auto next = [&] { return dialect == Dialect::kSqlite ? std::string("?") : "$" + std::to_string(++index); };
+  const auto next = [&] {
+    std::string placeholder = "?";
+    if (dialect == Dialect::kPostgres) {
+      placeholder = "$";
+      placeholder.append(std::to_string(++index));
+    }
+    return placeholder;
+  };
   const bool io = log == LogKind::kIo;
   std::string sql = io ? "SELECT terminal, local_time, utc_time, user_id, verification, in_out, work_code, raw, "
                          "seq, late, utc_ambiguous FROM io_records"

@@ -1,5 +1,6 @@
 #include "time_zone.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -95,6 +96,12 @@ void UtcConverter::Look(std::int64_t hour) {
     localtime_r(&standard, &a);
     localtime_r(&summer, &b);
     cached_ambiguous_ = a.tm_hour == start.hour && b.tm_hour == start.hour && a.tm_mday == b.tm_mday;
+  }
+  if (cached_ambiguous_) {
+    // The first of the two instants: the offset in force before the change.
+    const std::time_t first = std::min(standard, summer);
+    gmtime_r(&first, &utc_tm);
+    cached_offset_ = hour * 3600 - WallSeconds(FromTm(utc_tm));
   }
 }
 

@@ -4,6 +4,7 @@
 // test is skipped.
 #include <gtest/gtest.h>
 #include <libpq-fe.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -119,6 +120,37 @@ TEST(PostgresFleet, TwoCollectorsWithTwoWorkersEachShareTwentyTerminals) {
   const auto status = shared_store->Status();
   ASSERT_EQ(status.size(), 20u);
   for (const auto& row : status) EXPECT_EQ(row.io_records, 1003) << row.name;
+}
+
+// The server restarts under a collector with one worker (the default): the
+// cycles in between fail with the server's words and their back-off, the
+// collector keeps running, and every punch arrives once the server is back.
+TEST(PostgresFleet, ARestartUnderOneWorkerIsWaitedOutWithoutAnExit) {
+  const auto server = ServerUrl();
+  const char* restart = std::getenv("PQ640_TEST_POSTGRES_RESTART");
+  if (!server || restart == nullptr) GTEST_SKIP() << "no PostgreSQL server (run under scripts/pg-test-cluster)";
+  SimFleet fleet(21, 2, {.users = 10, .io_records = 200, .admin_records = 0});
+  ScratchDirectory dir;
+  FreshDatabase database(*server, "restart");
+  const std::string config = dir.Write(
+      "c.toml", "[collector]\nretry = \"1s\"\nretry_max = \"2s\"\n" +
+                    FleetConfig(database.Url(), Addresses(fleet), "every = \"1s\"\nadmin_log = false"));
+  const std::string log = dir.path() + "/run.log";
+  CollectorProcess process({"run", "--config", config}, log);
+  std::this_thread::sleep_for(std::chrono::seconds(3));
+  ASSERT_EQ(std::system(restart), 0);
+  Punch(fleet, 1);
+  std::this_thread::sleep_for(std::chrono::seconds(8));
+  EXPECT_FALSE(process.Wait(std::chrono::milliseconds(0)).has_value()) << "ended: " << ReadFile(log);
+  process.Signal(SIGTERM);
+  ASSERT_EQ(process.Wait(std::chrono::seconds(30)), 0) << ReadFile(log);
+  const std::string output = ReadFile(log);
+  EXPECT_EQ(output.find("PostgreSQL: \n"), std::string::npos) << "an error without its text: " << output;
+  const auto store = OpenStore(database.Url());
+  const auto held = DatabaseLogs(*store, LogKind::kIo);
+  for (int i = 0; i < fleet.size(); ++i) {
+    EXPECT_EQ(Sorted(held.at("t" + std::to_string(i + 1))), Sorted(fleet.Log(i, LogKind::kIo)));
+  }
 }
 
 }  // namespace

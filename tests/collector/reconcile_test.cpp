@@ -6,7 +6,9 @@
 
 #include <ctime>
 
+#include "schedule.h"
 #include "sim_fleet.h"
+#include "status_report.h"
 #include "sync_cycle.h"
 #include "time_zone.h"
 
@@ -290,6 +292,56 @@ TEST(Reconcile, SequenceNumbersFollowCommitOrder) {
   std::size_t paged = 0;
   collector.store->Export(LogKind::kIo, filter, [&](const ExportRow&) { ++paged; });
   EXPECT_EQ(paged, 1u);
+}
+
+}  // namespace
+}  // namespace pq640collect
+
+namespace pq640collect {
+namespace {
+
+using namespace testing;
+
+TEST(Schedule, TheMostOverdueTerminalComesFirstNotTheFirstListed) {
+  ScratchDirectory dir;
+  const CollectorConfig config = ParseConfig(
+      FleetConfig("sqlite:" + dir.path() + "/att.db", {"127.55.45.1", "127.55.45.2", "127.55.45.3"}, "every = \"5m\""),
+      dir.path() + "/c.toml");
+  const auto store = OpenStore(config.store_url, StoreAccess::kCreate);
+  store->Migrate();
+  for (const auto& terminal : config.terminals) store->RegisterTerminal(terminal);
+  const std::int64_t now = std::time(nullptr);
+  for (const auto& [name, at] : {std::pair{"t1", now - 60}, std::pair{"t2", now - 3600}, std::pair{"t3", now - 600}}) {
+    CycleCommit commit;
+    commit.terminal = name;
+    commit.finished_at = at;
+    commit.next_due = at + 300;
+    store->Commit(commit);
+  }
+  EXPECT_EQ(OverdueOrder(*store, config), (std::vector<std::size_t>{1, 2, 0}));
+  // A changed `every` counts at once: due is the last success plus the current one.
+  CollectorConfig hourly = config;
+  hourly.terminals[1].every = std::chrono::seconds(7200);
+  EXPECT_EQ(OverdueOrder(*store, hourly), (std::vector<std::size_t>{2, 0, 1}));
+}
+
+TEST(Schedule, StatusFlagsFailingOverdueAndDrift) {
+  const std::int64_t now = 1'000'000;
+  TerminalStatus row;
+  row.every_seconds = 300;
+  row.max_drift_seconds = 120;
+  row.last_success = now - 300 - 299;
+  row.clock_drift = 120;
+  EXPECT_TRUE(Attention(row, now).empty());
+  row.last_success = now - 300 - 301;
+  row.clock_drift = -121;
+  EXPECT_EQ(Attention(row, now), (std::vector<std::string>{"overdue", "drift"}));
+  EXPECT_TRUE(AnyFailingOrOverdue({row}, now));
+  row.last_success = now;
+  row.failures = 2;
+  row.next_due = now + 60;
+  row.clock_drift = 0;
+  EXPECT_EQ(Attention(row, now), (std::vector<std::string>{"failing"}));
 }
 
 }  // namespace

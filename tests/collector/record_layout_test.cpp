@@ -85,6 +85,19 @@ TEST(TimeZone, UtcFollowsDaylightSavingTime) {
   EXPECT_FALSE(TimeZoneExists("../etc/passwd"));
 }
 
+TEST(TimeZone, TheRepeatedHourIsFlaggedNotSilentlyMapped) {
+  UtcConverter berlin("Europe/Berlin");
+  // Clocks go back from 03:00 to 02:00 on 25 October 2026: 02:30 happens twice.
+  EXPECT_TRUE(berlin.Ambiguous(PQ640_DateTime{26, 10, 25, 2, 30, 0}));
+  EXPECT_EQ(TimeText(berlin.ToUtc(PQ640_DateTime{26, 10, 25, 2, 30, 0})), "2026-10-25 00:30:00");
+  EXPECT_FALSE(berlin.Ambiguous(PQ640_DateTime{26, 10, 25, 1, 30, 0}));
+  EXPECT_FALSE(berlin.Ambiguous(PQ640_DateTime{26, 10, 25, 3, 30, 0}));
+  EXPECT_FALSE(berlin.Ambiguous(PQ640_DateTime{26, 3, 29, 2, 30, 0}));  // skipped, not repeated
+  EXPECT_FALSE(berlin.Ambiguous(PQ640_DateTime{26, 7, 15, 2, 30, 0}));
+  UtcConverter utc("UTC");
+  EXPECT_FALSE(utc.Ambiguous(PQ640_DateTime{26, 10, 25, 2, 30, 0}));
+}
+
 TEST(Backoff, DoublesFromRetryUpToTheCap) {
   CollectorConfig config;
   config.retry = std::chrono::seconds(30);
