@@ -1,6 +1,5 @@
 // backup, restore and copy-users.
-#include <arpa/inet.h>
-
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 #include <memory>
@@ -11,7 +10,9 @@
 #include "file_io.h"
 #include "link_session.h"
 #include "log_query.h"
+#include "log_restore.h"
 #include "terminal_transfer.h"
+#include "text_format.h"
 
 namespace pq640admin {
 namespace {
@@ -32,18 +33,109 @@ int ReadBackup(Backup& backup) {
   return ReadAdminRecords(all, backup.admin_records);
 }
 
-// Users through the bulk add, administrators one by one (the library has no
-// bulk add for them). An empty list sends nothing.
-int WriteEnrolments(const Backup& backup) {
-  int status = backup.users.empty() ? int{kExitOk} : AddUsers(backup.users);
-  if (status != kExitOk && status != kExitFailed) return status;
-  if (!backup.admins.empty()) {
-    if (int admins = AddAdmins(backup.admins); admins != kExitOk) status = admins;
+// What a restore or a copy writes, kind by kind, in the order written:
+// users (bulk), administrators (one by one), the logs, the settings block
+// last. A refusal counts against its record only; a failure of the link
+// stops the run and the rest is counted as skipped.
+struct WritePlan {
+  const std::vector<PQ640_UserData>* users = nullptr;
+  const std::vector<PQ640_AdminData>* admins = nullptr;
+  std::vector<PQ640_IORecord> io_records;
+  std::vector<PQ640_AdminRecord> admin_records;
+  bool logs = false;
+  const PQ640_SystemData* settings = nullptr;
+};
+
+int WriteAll(const WritePlan& plan, std::size_t io_there, std::size_t admin_log_there) {
+  Tally users{"users", "enrolled"};
+  Tally admins{"administrators", "enrolled"};
+  Tally io{"IO records", "added"};
+  Tally admin_log{"administrator log records", "added"};
+  Tally settings{"settings block", "written"};
+  io.skipped = io_there;
+  admin_log.skipped = admin_log_there;
+  io.skipped_reason = admin_log.skipped_reason = "already on the terminal";
+  int status = kExitOk;
+  const auto step = [&status](auto write, Tally& tally, std::size_t count) {
+    if (status != kExitOk) {
+      tally.skipped += count;
+      tally.skipped_reason = "not tried after the failure";
+      return;
+    }
+    status = write(tally);
+  };
+  step([&](Tally& t) { return plan.users->empty() ? int{kExitOk} : AddUsers(*plan.users, t); }, users,
+       plan.users->size());
+  step([&](Tally& t) { return AddAdmins(*plan.admins, t); }, admins, plan.admins->size());
+  if (plan.logs) {
+    step([&](Tally& t) { return AddIoRecords(plan.io_records, t); }, io, plan.io_records.size());
+    step([&](Tally& t) { return AddAdminRecords(plan.admin_records, t); }, admin_log, plan.admin_records.size());
   }
-  return status;
+  std::vector<const Tally*> shown{&users, &admins};
+  if (plan.logs) {
+    shown.push_back(&io);
+    shown.push_back(&admin_log);
+  }
+  if (plan.settings != nullptr) {
+    step(
+        [&](Tally& t) {
+          const PQ640_ResultCode r = PQ640_SetSystemData(plan.settings);
+          if (r == PQ640_OK) {
+            ++t.done;
+          } else if (r > 0 && r <= 255) {
+            t.Refuse("the settings block", static_cast<unsigned>(r));
+          } else {
+            ++t.skipped;
+            return Fail("writing the settings block", r);
+          }
+          return int{kExitOk};
+        },
+        settings, 1);
+    shown.push_back(&settings);
+  }
+  return Summarise(shown, status);
 }
 
-std::string Counted(std::size_t n, const char* what) { return std::to_string(n) + " " + what; }
+// The IDs of `records` the terminal already holds (read as ID listings).
+template <typename Record>
+std::vector<std::uint32_t> HeldIds(const std::vector<Record>& records, const std::vector<std::uint32_t>& held) {
+  std::vector<std::uint32_t> sorted = held;
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<std::uint32_t> both;
+  for (const Record& record : records) {
+    if (std::binary_search(sorted.begin(), sorted.end(), record.id)) both.push_back(record.id);
+  }
+  return both;
+}
+
+std::string IdList(const std::vector<std::uint32_t>& ids) {
+  std::string text;
+  for (std::size_t i = 0; i < ids.size() && i < 10; ++i) text += (i ? ", " : "") + std::to_string(ids[i]);
+  if (ids.size() > 10) text += ", ...";
+  return text;
+}
+
+// Refuses (exit 2, nothing written) when the terminal holds any of the IDs
+// about to be replaced and the user did not say --yes; 0 to go ahead.
+int CheckOverwrite(const std::vector<PQ640_UserData>& users, const std::vector<PQ640_AdminData>& admins,
+                   const std::string& command) {
+  std::vector<std::uint32_t> held_users;
+  std::vector<std::uint32_t> held_admins;
+  if (int status = ReadIds(false, held_users); status != kExitOk) return status;
+  if (int status = ReadIds(true, held_admins); status != kExitOk) return status;
+  const auto users_there = HeldIds(users, held_users);
+  const auto admins_there = HeldIds(admins, held_admins);
+  if (users_there.empty() && admins_there.empty()) return kExitOk;
+  std::string which;
+  if (!users_there.empty()) which += CountOf(users_there.size(), "user", "users") + " (" + IdList(users_there) + ")";
+  if (!admins_there.empty()) {
+    which += std::string(which.empty() ? "" : " and ") + CountOf(admins_there.size(), "administrator", "administrators") +
+             " (" + IdList(admins_there) + ")";
+  }
+  return Refuse("the terminal at " + ReportedLinkText() + " already holds " + which + " that " + command +
+                " would replace. Add --yes to go ahead; nothing was changed");
+}
+
 
 void AddBackup(CLI::App& app, AdminContext& context) {
   struct Options {
@@ -63,11 +155,16 @@ void AddBackup(CLI::App& app, AdminContext& context) {
       if (int status = ReadBackup(saved); status != kExitOk) return status;
       if (auto error = WriteOutput(path, BackupToJson(saved).dump(1) + "\n")) return FailWith(*error);
       if (path != "-") {
-        std::cout << "saved " << Counted(saved.users.size(), "users") << ", "
-                  << Counted(saved.admins.size(), "administrators") << ", "
-                  << Counted(saved.io_records.size(), "IO records") << ", "
-                  << Counted(saved.admin_records.size(), "administrator log records")
-                  << ", the settings block and the clock to " << path << "\n";
+        Say("saved " + CountOf(saved.users.size(), "user", "users") + ", " +
+                CountOf(saved.admins.size(), "administrator", "administrators") + ", " +
+                CountOf(saved.io_records.size(), "IO record", "IO records") + ", " +
+                CountOf(saved.admin_records.size(), "administrator log record", "administrator log records") +
+                ", the settings block and the clock to " + path,
+            {{"saved_to", path},
+             {"users", saved.users.size()},
+             {"administrators", saved.admins.size()},
+             {"IO records", saved.io_records.size()},
+             {"administrator log records", saved.admin_records.size()}});
       }
       return int{kExitOk};
     };
@@ -79,15 +176,18 @@ void AddRestore(CLI::App& app, AdminContext& context) {
     std::string path;
     bool yes = false;
     bool logs = false;
+    bool dry_run = false;
   };
   auto options = std::make_shared<Options>();
   auto* restore = app.add_subcommand(
-      "restore", "Put the users, administrators and settings of a backup onto the terminal");
+      "restore", "Put the users, administrators and settings (and with --logs the logs) of a backup onto the terminal");
   restore->add_option("FILE", options->path, "Backup file (- for stdin)")->required();
   restore->add_flag("--yes", options->yes,
-                    "Go ahead although the terminal already holds enrolments");
+                    "Go ahead although the terminal holds users or administrators with the backup's IDs");
   restore->add_flag("--logs", options->logs,
-                    "Add both logs too (one command per record: slow over TCP)");
+                    "Add the records of both logs the terminal does not hold yet (one command per record: "
+                    "slow over TCP)");
+  restore->add_flag("--dry-run", options->dry_run, "Say what would be written; write nothing");
   restore->callback([&context, options] {
     const std::string path = options->path;
     const Json document = ReadJsonFile(path);
@@ -95,53 +195,62 @@ void AddRestore(CLI::App& app, AdminContext& context) {
     try {
       saved = BackupFromJson(document);
     } catch (const RecordError& error) {
-      RefuseInput("backup " + path, PQ640_OUT_OF_RANGE, error.what());
+      RefuseInput("backup " + path, error.what());
     }
     if (const std::string broken = BrokenRuleText(saved.settings); !broken.empty()) {
-      RefuseInput("the settings block of " + path, PQ640_OUT_OF_RANGE, broken);
+      RefuseInput("the settings block of " + path, broken);
     }
     const bool yes = options->yes;
     const bool logs = options->logs;
-    context.action = [saved, yes, logs] {
-      if (!yes) {
-        std::uint32_t users = 0;
-        std::uint32_t admins = 0;
-        if (auto r = PQ640_GetAllUserDataBounded(0, &users, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
-          return Fail("counting the users", r);
+    const bool dry_run = options->dry_run;
+    context.action = [saved, yes, logs, dry_run] {
+      // Everything is checked and read before the first write.
+      if (!yes && !dry_run) {
+        if (int status = CheckOverwrite(saved.users, saved.admins, "restore"); status != kExitOk) return status;
+      }
+      WritePlan plan;
+      plan.users = &saved.users;
+      plan.admins = &saved.admins;
+      plan.settings = &saved.settings;
+      plan.logs = logs;
+      if (logs) {
+        // Only what the terminal does not hold yet: a second run, or one
+        // after an interruption, adds exactly the missing records.
+        std::vector<PQ640_IORecord> io_there;
+        std::vector<PQ640_AdminRecord> admin_there;
+        if (!saved.io_records.empty()) {
+          if (int status = ReadIoRecords(RangeQueryOf(saved.io_records), io_there); status != kExitOk) return status;
         }
-        if (auto r = PQ640_GetAllAdminDataBounded(0, &admins, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
-          return Fail("counting the administrators", r);
+        if (!saved.admin_records.empty()) {
+          if (int status = ReadAdminRecords(BuildQuery(LogFilter{}), admin_there); status != kExitOk) return status;
         }
-        if (users + admins > 0) {
-          return Refuse("the terminal already holds " + Counted(users, "users") + " and " +
-                        Counted(admins, "administrators") +
-                        "; restore replaces those with the same IDs and overwrites the settings "
-                        "block. Add --yes to go ahead; nothing was changed");
+        plan.io_records = MissingRecords(saved.io_records, io_there);
+        plan.admin_records = MissingRecords(saved.admin_records, admin_there);
+      }
+      const std::size_t io_there = saved.io_records.size() - plan.io_records.size();
+      const std::size_t admin_there = saved.admin_records.size() - plan.admin_records.size();
+      if (dry_run) {
+        std::string text = "would enrol " + CountOf(saved.users.size(), "user", "users") + " and " +
+                           CountOf(saved.admins.size(), "administrator", "administrators");
+        Json object{{"users", saved.users.size()}, {"administrators", saved.admins.size()}};
+        if (logs) {
+          text += ", add " + CountOf(plan.io_records.size(), "IO record", "IO records") + " (" +
+                  std::to_string(io_there) + " already there) and " +
+                  CountOf(plan.admin_records.size(), "administrator log record", "administrator log records") + " (" +
+                  std::to_string(admin_there) + " already there)";
+          object["IO records"] = plan.io_records.size();
+          object["administrator log records"] = plan.admin_records.size();
         }
+        Say(text + ", and write the settings block; nothing was changed", object);
+        return int{kExitOk};
       }
       if (logs) {
-        const std::size_t commands = saved.io_records.size() + saved.admin_records.size();
-        Note("--logs: " + std::to_string(commands) + " log records, one command each; about " +
-             std::to_string(std::lround(static_cast<double>(commands) * kSecondsPerCommand)) +
-             " s over TCP");
+        const std::size_t commands = plan.io_records.size() + plan.admin_records.size();
+        Note("--logs: " + CountOf(commands, "log record", "log records") + " to add (" +
+             std::to_string(io_there + admin_there) + " already there), one command each; about " +
+             std::to_string(std::lround(static_cast<double>(commands) * kSecondsPerCommand)) + " s over TCP");
       }
-      int status = WriteEnrolments(saved);
-      if (status != kExitOk && status != kExitFailed) return status;
-      if (auto r = PQ640_SetSystemData(&saved.settings); r != PQ640_OK) {
-        return Fail("writing the settings block", r);
-      }
-      if (logs) {
-        if (int io = AddIoRecords(saved.io_records); io != kExitOk) return io;
-        if (int admin = AddAdminRecords(saved.admin_records); admin != kExitOk) return admin;
-      }
-      std::cout << "restored " << Counted(saved.users.size(), "users") << ", "
-                << Counted(saved.admins.size(), "administrators") << " and the settings block";
-      if (logs) {
-        std::cout << ", " << Counted(saved.io_records.size(), "IO records") << " and "
-                  << Counted(saved.admin_records.size(), "administrator log records");
-      }
-      std::cout << "\n";
-      return status;
+      return WriteAll(plan, io_there, admin_there);
     };
   });
 }
@@ -150,6 +259,7 @@ void AddCopyUsers(CLI::App& app, AdminContext& context) {
   struct Options {
     std::string target;
     std::uint32_t target_id = 0;
+    bool yes = false;
   };
   auto options = std::make_shared<Options>();
   auto* copy = app.add_subcommand(
@@ -157,36 +267,39 @@ void AddCopyUsers(CLI::App& app, AdminContext& context) {
   copy->add_option("--to", options->target, "The other terminal: an IPv4 address or COM1..COM10")
       ->required();
   copy->add_option("--to-id", options->target_id, "The other terminal's ID (default 0)")
-      ->transform(DecimalOrHex());
+      ->transform(NumberIn(0, 255, "terminal IDs"));
+  copy->add_flag("--yes", options->yes, "Go ahead although the other terminal holds some of these IDs");
   copy->callback([&context, options] {
     const LinkOptions target = LinkTo(options->target, 0, context.link);
     if (target.tcp_address) {
-      in_addr parsed{};
-      if (inet_pton(AF_INET, target.tcp_address->c_str(), &parsed) != 1) {
-        RefuseInput("--to " + options->target, PQ640_INVALID_ARGUMENT,
-                    "expected a dotted IPv4 address or COM1..COM10");
+      if (const auto problem = AddressProblem(*target.tcp_address)) {
+        RefuseInput("--to " + options->target, *problem + ", or COM1..COM10");
       }
     } else if (*target.serial_port < 1 || *target.serial_port > 10) {
-      RefuseInput("--to " + options->target, PQ640_PORT_REFUSED, "serial ports are COM1..COM10");
+      RefuseInput("--to " + options->target, "serial ports are COM1..COM10");
     }
     if (options->target_id > 255) {
-      RefuseInput("--to-id " + std::to_string(options->target_id), PQ640_OUT_OF_RANGE,
+      RefuseInput("--to-id " + std::to_string(options->target_id),
                   "terminal IDs are 0..255");
     }
     LinkOptions to = target;
     to.terminal_id = static_cast<std::uint16_t>(options->target_id);
-    context.action = [to] {
+    const bool yes = options->yes;
+    context.action = [to, yes] {
       // One connection per process: read everything, then switch the link.
       Backup enrolments;
       if (int status = ReadEnrolments(enrolments); status != kExitOk) return status;
       if (int status = CloseLink(); status != kExitOk) return status;
       if (int status = OpenLink(to); status != kExitOk) return status;
-      const int status = WriteEnrolments(enrolments);
-      if (status == kExitOk) {
-        std::cout << "copied " << Counted(enrolments.users.size(), "users") << " and "
-                  << Counted(enrolments.admins.size(), "administrators") << "\n";
+      if (!yes) {
+        if (int status = CheckOverwrite(enrolments.users, enrolments.admins, "copy-users"); status != kExitOk) {
+          return status;
+        }
       }
-      return status;
+      WritePlan plan;
+      plan.users = &enrolments.users;
+      plan.admins = &enrolments.admins;
+      return WriteAll(plan, 0, 0);
     };
   });
 }

@@ -14,6 +14,7 @@
 
 #include "admin_context.h"
 #include "record_json.h"
+#include "usage_messages.h"
 
 namespace pq640admin {
 
@@ -22,20 +23,18 @@ void AddEnrolmentCommands(CLI::App& app, AdminContext& context);
 void AddLogCommands(CLI::App& app, AdminContext& context);
 void AddBackupCommands(CLI::App& app, AdminContext& context);
 
-// Numbers are decimal or 0x-prefixed hex; leading zeros of a decimal do not
-// make it octal.
-CLI::Validator DecimalOrHex();
-
-// An input refused before anything is sent: the result code the library
-// would give it, its meaning, and what is wrong. Exits 2 through CLI11.
-[[noreturn]] void RefuseInput(const std::string& what, PQ640_ResultCode code,
-                              const std::string& why);
+// An input refused before anything is sent: what, and the rule it breaks
+// (never the library's generic text for the code it would give). Exits 2.
+[[noreturn]] void RefuseInput(const std::string& what, const std::string& why);
 // An input file that cannot be used (read error with the OS's reason, bad
 // JSON, a bad record). Exits 2 through CLI11.
 [[noreturn]] void RefuseFile(const std::string& path, const std::string& why);
 
 // Reads and parses a JSON file ("-" is standard input), refusing it on error.
 Json ReadJsonFile(const std::string& path);
+
+// What a command did or read, on stdout: the text, or with --json the object.
+void Say(const std::string& text, const Json& object);
 
 // Records on stdout in the chosen format.
 void PrintRows(const AdminContext& context, const std::vector<std::string>& columns,

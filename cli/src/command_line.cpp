@@ -10,6 +10,7 @@
 #include "file_io.h"
 #include "link_session.h"
 #include "progress_bar.h"
+#include "usage_messages.h"
 
 #ifndef PQ640_VERSION
 #define PQ640_VERSION "(unversioned build)"
@@ -17,27 +18,8 @@
 
 namespace pq640admin {
 
-CLI::Validator DecimalOrHex() {
-  // CLI11 reads integers with base prefixes, so "010" would be octal 8.
-  return CLI::Validator(
-      [](std::string& text) {
-        const bool is_hex = text.size() > 1 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-        if (!is_hex) {
-          const auto first = text.find_first_not_of('0');
-          if (first == std::string::npos) {
-            if (!text.empty()) text = "0";
-          } else if (first > 0 && std::isdigit(static_cast<unsigned char>(text[first]))) {
-            text.erase(0, first);
-          }
-        }
-        return std::string();
-      },
-      "");
-}
-
-void RefuseInput(const std::string& what, PQ640_ResultCode code, const std::string& why) {
-  throw CLI::ValidationError(what + " refused before sending: " + std::to_string(code) + " (" +
-                             PQ640_ResultText(code) + "): " + why);
+void RefuseInput(const std::string& what, const std::string& why) {
+  throw CLI::ValidationError(what + ": " + why + "; nothing was sent");
 }
 
 void RefuseFile(const std::string& path, const std::string& why) {
@@ -57,6 +39,18 @@ Json ReadJsonFile(const std::string& path) {
     return Json::parse(text);
   } catch (const Json::parse_error& error) {
     RefuseFile(path, std::string("not valid JSON: ") + error.what());
+  }
+}
+
+namespace {
+OutputFormat g_format = OutputFormat::kTable;
+}  // namespace
+
+void Say(const std::string& text, const Json& object) {
+  if (g_format == OutputFormat::kJson) {
+    std::cout << object.dump(2) << "\n";
+  } else {
+    std::cout << text << "\n";
   }
 }
 
@@ -92,20 +86,28 @@ int RunAdmin(int argc, char** argv) {
   AdminContext context;
   auto link = std::make_shared<LinkOptions>();
   auto tcp_address = std::make_shared<std::string>();
-  auto serial_port = std::make_shared<std::uint16_t>(0);
+  auto serial_port = std::make_shared<std::string>();
   auto* transport = app.add_option_group("Link", "How to reach the terminal: exactly one of these");
   auto* tcp = transport->add_option("--tcp", *tcp_address,
-                                    "The terminal's IPv4 address (dotted decimal); no default");
-  auto* serial = transport->add_option("--serial", *serial_port, "Serial port number N (COM1..COM10)")
-                     ->transform(DecimalOrHex());
+                                    "The terminal's IPv4 address (dotted decimal); no default")
+                   ->check(CLI::Validator(
+                       [](std::string& text) { return AddressProblem(text).value_or(""); }, "ADDRESS"));
+  auto* serial = transport->add_option("--serial", *serial_port, "Serial port N or COMn (1..10)")
+                     ->check(CLI::Validator(
+                         [](std::string& text) {
+                           return ParseSerialPort(text) ? std::string()
+                                                        : "serial ports are 1..10 (or COM1..COM10), got \"" +
+                                                              text + "\"";
+                         },
+                         "N"));
   transport->require_option(1);
   app.add_option("--baud-code", link->baud_code,
                  "Baud code of the serial port (0..6 = 2400..115200 baud)")
-      ->transform(DecimalOrHex())
+      ->transform(NumberIn(0, 6, "baud codes"))
       ->capture_default_str()
       ->needs(serial);
   app.add_option("--id", link->terminal_id, "Terminal ID (0..255)")
-      ->transform(DecimalOrHex())
+      ->transform(NumberIn(0, 255, "terminal IDs"))
       ->capture_default_str();
   app.add_flag("--wake", link->wake, "Wake a sleeping terminal first (serial; takes about 5 s)")
       ->needs(serial);
@@ -132,8 +134,9 @@ int RunAdmin(int argc, char** argv) {
   // The callbacks read the output format, so it is settled before they run.
   app.parse_complete_callback([&] {
     context.format = json ? OutputFormat::kJson : csv ? OutputFormat::kCsv : OutputFormat::kTable;
+    g_format = context.format;
     if (*tcp) link->tcp_address = *tcp_address;
-    if (*serial) link->serial_port = *serial_port;
+    if (*serial) link->serial_port = ParseSerialPort(*serial_port);
     context.link = *link;
     SetReadCeilings(*ceilings);
   });
@@ -141,7 +144,9 @@ int RunAdmin(int argc, char** argv) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& error) {
-    return app.exit(error) == 0 ? kExitOk : kExitUsage;
+    if (error.get_exit_code() == 0) return app.exit(error);  // --help, --version
+    std::cerr << UsageMessage(app, error);
+    return kExitUsage;
   }
   if (!context.action) return kExitOk;
 

@@ -17,7 +17,7 @@ int SetClockTo(const PQ640_DateTime& value) {
   if (auto r = PQ640_SetDateTime(&value); r != PQ640_OK) {
     return Fail("setting the clock to " + FormatDateTime(value), r);
   }
-  std::cout << "clock set to " << FormatDateTime(value) << "\n";
+  Say("clock set to " + FormatDateTime(value), {{"clock_set_to", FormatDateTime(value)}});
   return kExitOk;
 }
 
@@ -28,7 +28,7 @@ void AddClock(CLI::App& app, AdminContext& context) {
     context.action = [] {
       PQ640_DateTime now{};
       if (auto r = PQ640_GetDateTime(&now); r != PQ640_OK) return Fail("reading the clock", r);
-      std::cout << FormatDateTime(now) << "\n";
+      Say(FormatDateTime(now), {{"clock", FormatDateTime(now)}});
       return int{kExitOk};
     };
   });
@@ -38,14 +38,10 @@ void AddClock(CLI::App& app, AdminContext& context) {
                   "\"YYYY-MM-DD hh:mm:ss\" (2000..2099); \"YY-MM-DD hh:mm:ss\" is accepted too")
       ->required();
   set->callback([&context, text] {
+    if (const std::string problem = DateTimeProblem(*text, false); !problem.empty()) {
+      RefuseInput("time set " + *text, problem);
+    }
     const auto value = ParseDateTime(*text);
-    if (!value) {
-      throw CLI::ValidationError("DATETIME: expected \"YYYY-MM-DD hh:mm:ss\", got \"" + *text + "\"");
-    }
-    if (!PQ640_IsValidDateTime(&*value)) {
-      RefuseInput("time set " + *text, PQ640_INVALID_ARGUMENT,
-                  "that is not a real date and time between 2000 and 2099");
-    }
     context.action = [value = *value] { return SetClockTo(value); };
   });
   time->add_subcommand("sync", "Set the terminal's clock to the host's local time")
@@ -84,11 +80,14 @@ void AddSettings(CLI::App& app, AdminContext& context) {
         return Fail("reading the settings block", r);
       }
       if (path.empty()) {
-        std::cout << FormatHexLines(block.bytes);
+        std::string lines = FormatHexLines(block.bytes);
+        lines.pop_back();  // Say ends the line
+        const std::vector<std::uint8_t> bytes(std::begin(block.bytes), std::end(block.bytes));
+        Say(lines, {{"settings_hex", HexDigits(bytes)}});
         return int{kExitOk};
       }
       if (auto error = WriteOutput(path, SettingsFileText(block))) return FailWith(*error);
-      if (path != "-") std::cout << "settings block saved to " << path << "\n";
+      if (path != "-") Say("settings block saved to " + path, {{"saved_to", path}});
       return int{kExitOk};
     };
   });
@@ -105,13 +104,13 @@ void AddSettings(CLI::App& app, AdminContext& context) {
                            " bytes long, not a 256-byte settings block");
     }
     if (const std::string broken = BrokenRuleText(*block); !broken.empty()) {
-      RefuseInput("settings block " + path, PQ640_OUT_OF_RANGE, broken);
+      RefuseInput("settings block " + path, broken);
     }
     context.action = [path, block = *block] {
       if (auto r = PQ640_SetSystemData(&block); r != PQ640_OK) {
         return Fail("writing the settings block from " + path, r);
       }
-      std::cout << "settings block written from " << path << "\n";
+      Say("settings block written from " + path, {{"written_from", path}});
       return int{kExitOk};
     };
   });
@@ -129,49 +128,50 @@ void AddLineCommands(CLI::App& app, AdminContext& context) {
   comm_state->callback([&context, word] {
     const std::uint32_t value = *word;
     if ((value & 0xF) > 4 || ((value >> 4) & 0x7) > 4 || ((value >> 7) & 0x3) > 1) {
-      RefuseInput("comm-state " + std::to_string(value), PQ640_INVALID_ARGUMENT,
+      RefuseInput("comm-state " + std::to_string(value),
                   "the baud code must be 0..4, line field b 0..4 and line field c 0..1");
     }
     context.action = [value] {
       if (auto r = PQ640_UpdateCommState(value); r != PQ640_OK) {
         return Fail("changing the line-setting word to " + std::to_string(value), r);
       }
-      std::cout << "line-setting word set to " << value << "\n";
+      Say("line-setting word set to " + std::to_string(value), {{"comm_state", value}});
       return int{kExitOk};
     };
   });
 
   auto new_id = std::make_shared<std::uint32_t>(0);
   auto* change_id = app.add_subcommand("change-id", "Give the terminal a new ID");
-  change_id->add_option("N", *new_id, "New terminal ID (0..255)")->required()->transform(DecimalOrHex());
+  change_id->add_option("N", *new_id, "New terminal ID (0..255)")->required()->transform(NumberIn(0, 255, "terminal IDs"));
   change_id->callback([&context, new_id] {
     const std::uint32_t id = *new_id;
     if (id > 255) {
-      RefuseInput("change-id " + std::to_string(id), PQ640_OUT_OF_RANGE, "terminal IDs are 0..255");
+      RefuseInput("change-id " + std::to_string(id), "terminal IDs are 0..255");
     }
     context.action = [id] {
       if (auto r = PQ640_ChangeTerminalID(static_cast<std::uint16_t>(id)); r != PQ640_OK) {
         return Fail("changing the terminal ID to " + std::to_string(id), r);
       }
-      std::cout << "terminal ID changed to " << id << "; use --id " << id << " from now on\n";
+      Say("terminal ID changed to " + std::to_string(id) + "; use --id " + std::to_string(id) + " from now on",
+          {{"terminal_id", id}});
       return int{kExitOk};
     };
   });
 
   auto mode = std::make_shared<std::uint32_t>(0);
   auto* comm_mode = app.add_subcommand("comm-mode", "Set the terminal's communication mode");
-  comm_mode->add_option("N", *mode, "Communication mode (0..2)")->required()->transform(DecimalOrHex());
+  comm_mode->add_option("N", *mode, "Communication mode (0..2)")->required()->transform(NumberIn(0, 2, "communication modes"));
   comm_mode->callback([&context, mode] {
     const std::uint32_t value = *mode;
     if (value > 2) {
-      RefuseInput("comm-mode " + std::to_string(value), PQ640_OUT_OF_RANGE,
+      RefuseInput("comm-mode " + std::to_string(value),
                   "communication modes are 0..2");
     }
     context.action = [value] {
       if (auto r = PQ640_SetTermCommMode(static_cast<std::uint8_t>(value)); r != PQ640_OK) {
         return Fail("setting communication mode " + std::to_string(value), r);
       }
-      std::cout << "communication mode set to " << value << "\n";
+      Say("communication mode set to " + std::to_string(value), {{"comm_mode", value}});
       return int{kExitOk};
     };
   });
@@ -180,14 +180,14 @@ void AddLineCommands(CLI::App& app, AdminContext& context) {
   auto* matching = app.add_subcommand("matching", "Set the terminal's matching-performance value");
   matching->add_option("N", *matching_value, "Value passed to the terminal as is (0..255)")
       ->required()
-      ->transform(DecimalOrHex());
+      ->transform(NumberIn(0, 255, "matching values"));
   matching->callback([&context, matching_value] {
     const unsigned value = *matching_value;
     context.action = [value] {
       if (auto r = PQ640_SetMatchingPerform(static_cast<std::uint8_t>(value)); r != PQ640_OK) {
         return Fail("setting matching value " + std::to_string(value), r);
       }
-      std::cout << "matching value set to " << value << "\n";
+      Say("matching value set to " + std::to_string(value), {{"matching", value}});
       return int{kExitOk};
     };
   });
@@ -199,7 +199,7 @@ void AddControlCommands(CLI::App& app, AdminContext& context) {
   app.add_subcommand("check", "Check that the terminal answers")->callback([&context] {
     context.action = [] {
       if (auto r = PQ640_CheckLink(); r != PQ640_OK) return Fail("link check", r);
-      std::cout << "the terminal answers\n";
+      Say("the terminal answers", {{"answers", true}});
       return int{kExitOk};
     };
   });
@@ -216,7 +216,7 @@ void AddControlCommands(CLI::App& app, AdminContext& context) {
     }
     context.action = [] {
       if (auto r = PQ640_DeleteAllDataRom(); r != PQ640_OK) return Fail("erasing the terminal", r);
-      std::cout << "terminal erased\n";
+      Say("terminal erased", {{"erased", true}});
       return int{kExitOk};
     };
   });

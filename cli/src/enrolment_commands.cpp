@@ -23,8 +23,8 @@ struct Kind<PQ640_UserData> {
   static Json ToJson(const PQ640_UserData& r) { return UserToJson(r); }
   static PQ640_UserData FromJson(const Json& j) { return UserFromJson(j); }
   static int Read(std::vector<PQ640_UserData>& all) { return ReadUsers(all); }
-  static int Add(const std::vector<PQ640_UserData>& records) { return AddUsers(records); }
-  static int Delete(const std::vector<std::uint32_t>& ids) { return DeleteUsers(ids); }
+  static int Add(const std::vector<PQ640_UserData>& records, Tally& t) { return AddUsers(records, t); }
+  static int Delete(const std::vector<std::uint32_t>& ids, Tally& t) { return DeleteUsers(ids, t); }
   static PQ640_ResultCode Count(std::uint32_t* n) {
     return PQ640_GetAllUserDataBounded(0, n, nullptr, PQ640_LIST_COUNT, nullptr);
   }
@@ -38,8 +38,8 @@ struct Kind<PQ640_AdminData> {
   static Json ToJson(const PQ640_AdminData& r) { return AdminToJson(r); }
   static PQ640_AdminData FromJson(const Json& j) { return AdminFromJson(j); }
   static int Read(std::vector<PQ640_AdminData>& all) { return ReadAdmins(all); }
-  static int Add(const std::vector<PQ640_AdminData>& records) { return AddAdmins(records); }
-  static int Delete(const std::vector<std::uint32_t>& ids) { return DeleteAdmins(ids); }
+  static int Add(const std::vector<PQ640_AdminData>& records, Tally& t) { return AddAdmins(records, t); }
+  static int Delete(const std::vector<std::uint32_t>& ids, Tally& t) { return DeleteAdmins(ids, t); }
   static PQ640_ResultCode Count(std::uint32_t* n) {
     std::uint32_t count = 0;
     const PQ640_ResultCode r = PQ640_GetAllAdminDataBounded(0, &count, nullptr, PQ640_LIST_COUNT, nullptr);
@@ -113,7 +113,7 @@ void AddGroup(CLI::App& app, AdminContext& context, const char* name) {
     context.action = [] {
       std::uint32_t n = 0;
       if (auto r = K::Count(&n); r != PQ640_OK) return Fail(std::string("counting the ") + K::kPlural, r);
-      std::cout << n << "\n";
+      Say(std::to_string(n), {{"count", n}});
       return int{kExitOk};
     };
   });
@@ -131,7 +131,7 @@ void AddGroup(CLI::App& app, AdminContext& context, const char* name) {
   });
 
   auto* get = group->add_subcommand("get", "Print the " + plural + " with these IDs, in full");
-  get->add_option("ID", options->ids, singular + " IDs")->required()->transform(DecimalOrHex());
+  get->add_option("ID", options->ids, singular + " IDs")->required()->transform(NumberIn(0, UINT32_MAX, singular + " IDs"));
   get->callback([&context, options] {
     const std::vector<std::uint32_t> ids = options->ids;
     context.action = [&context, ids] {
@@ -170,8 +170,7 @@ void AddGroup(CLI::App& app, AdminContext& context, const char* name) {
         try {
           records.push_back(K::FromJson(items[i]));
         } catch (const RecordError& error) {
-          RefuseInput(std::string(K::kSingular) + " " + std::to_string(i + 1) + " of " + path,
-                      PQ640_OUT_OF_RANGE, error.what());
+          RefuseInput(std::string(K::kSingular) + " " + std::to_string(i + 1) + " of " + path, error.what());
         }
       }
     } catch (const RecordError& error) {
@@ -179,14 +178,14 @@ void AddGroup(CLI::App& app, AdminContext& context, const char* name) {
     }
     if (records.empty()) RefuseFile(path, std::string("holds no ") + K::kPlural);
     context.action = [records] {
-      const int status = K::Add(records);
-      if (status == kExitOk) std::cout << "enrolled " << CountOf(records.size(), K::kSingular, K::kPlural) << "\n";
-      return status;
+      Tally tally{K::kPlural, "enrolled"};
+      const int status = K::Add(records, tally);
+      return Summarise({&tally}, status);
     };
   });
 
   auto* del = group->add_subcommand("delete", "Delete the " + plural + " with these IDs, or all with --all --yes");
-  auto* ids = del->add_option("ID", options->ids, singular + " IDs")->transform(DecimalOrHex());
+  auto* ids = del->add_option("ID", options->ids, singular + " IDs")->transform(NumberIn(0, UINT32_MAX, singular + " IDs"));
   auto* all = del->add_flag("--all", options->all, "Delete every " + singular);
   del->add_flag("--yes", options->yes, "Confirm --all");
   ids->excludes(all);
@@ -201,12 +200,12 @@ void AddGroup(CLI::App& app, AdminContext& context, const char* name) {
     context.action = [everything, wanted] {
       if (everything) {
         if (auto r = K::DeleteAll(); r != PQ640_OK) return Fail(std::string("deleting every ") + K::kSingular, r);
-        std::cout << "deleted every " << K::kSingular << "\n";
+        Say(std::string("deleted every ") + K::kSingular, {{"deleted_all", K::kPlural}});
         return int{kExitOk};
       }
-      const int status = K::Delete(wanted);
-      if (status == kExitOk) std::cout << "deleted " << CountOf(wanted.size(), K::kSingular, K::kPlural) << "\n";
-      return status;
+      Tally tally{K::kPlural, "deleted"};
+      const int status = K::Delete(wanted, tally);
+      return Summarise({&tally}, status);
     };
   });
 }

@@ -2,6 +2,8 @@
 
 #include <iostream>
 
+#include "progress_bar.h"
+
 namespace pq640admin {
 namespace {
 
@@ -37,22 +39,28 @@ std::string Hint(PQ640_ResultCode code) {
 void SetReportedLink(const LinkOptions& link) { g_link = link; }
 
 int Fail(const std::string& what, PQ640_ResultCode code) {
+  ClearProgressLine();
   std::cerr << kProgram << what << " failed: " << code << " (" << PQ640_ResultText(code) << ")\n";
   if (const std::string hint = Hint(code); !hint.empty()) std::cerr << kProgram << hint << "\n";
   return kExitFailed;
 }
 
 int Refuse(const std::string& message) {
+  ClearProgressLine();
   std::cerr << kProgram << message << "\n";
   return kExitUsage;
 }
 
 int FailWith(const std::string& message) {
+  ClearProgressLine();
   std::cerr << kProgram << message << "\n";
   return kExitFailed;
 }
 
-void Note(const std::string& message) { std::cerr << kProgram << message << "\n"; }
+void Note(const std::string& message) {
+  ClearProgressLine();
+  std::cerr << kProgram << message << "\n";
+}
 
 std::string BrokenRuleText(const PQ640_SystemData& block) {
   const PQ640_SystemDataRule* rule = PQ640_BrokenSystemDataRule(&block);

@@ -10,6 +10,7 @@
 #include "log_query.h"
 #include "progress_bar.h"
 #include "terminal_transfer.h"
+#include "text_format.h"
 
 namespace pq640admin {
 namespace {
@@ -23,7 +24,7 @@ struct QueryOptions {
   bool yes = false;
   std::string path;
   std::vector<std::uint32_t> ids;
-  std::uint8_t selector = 0xFF;
+  std::uint32_t selector = 0xFF;
 };
 
 // The query a subcommand's options describe, refused as input when a time
@@ -37,10 +38,7 @@ PQ640_RecordQuery QueryFrom(const QueryOptions& options) {
   LogFilter filter;
   const auto bound = [](const std::string& text, bool end, const char* name) {
     const auto value = ParseTimeBound(text, end);
-    if (!value) {
-      RefuseInput(std::string(name) + " " + text, PQ640_INVALID_ARGUMENT,
-                  "expected a real date and time as \"YYYY-MM-DD hh:mm:ss\" or a day \"YYYY-MM-DD\"");
-    }
+    if (!value) RefuseInput(std::string(name) + " " + text, DateTimeProblem(text, true));
     return *value;
   };
   if (!options.from.empty()) filter.from = bound(options.from, false, "--from");
@@ -56,7 +54,7 @@ void AddFilterOptions(CLI::App* command, QueryOptions& options, const char* owne
   auto* from = command->add_option("--from", options.from, "From this time on (\"YYYY-MM-DD hh:mm:ss\" or a day)");
   auto* to = command->add_option("--to", options.to, "Up to this time, included");
   auto* user = command->add_option("--user", options.user, std::string("Only the records of this ") + owner)
-                   ->transform(DecimalOrHex())
+                   ->transform(NumberIn(0, UINT32_MAX, std::string(owner) + " IDs"))
                    ->each([&options](const std::string&) { options.has_user = true; });
   command->add_option("--query-hex", options.query_hex,
                       "The 18 query bytes as hex, for a terminal that defines queries differently")
@@ -81,7 +79,7 @@ struct Log<PQ640_IORecord> {
   static PQ640_ResultCode Count(const PQ640_RecordQuery& q, std::uint32_t* n) { return PQ640_GetIORecordNum(&q, n); }
   static PQ640_ResultCode Delete(const PQ640_RecordQuery& q) { return PQ640_DeleteIORecord(&q); }
   static int Read(const PQ640_RecordQuery& q, std::vector<PQ640_IORecord>& out) { return ReadIoRecords(q, out); }
-  static int Add(const std::vector<PQ640_IORecord>& records) { return AddIoRecords(records); }
+  static int Add(const std::vector<PQ640_IORecord>& records, Tally& t) { return AddIoRecords(records, t); }
 };
 
 template <>
@@ -96,7 +94,7 @@ struct Log<PQ640_AdminRecord> {
   static PQ640_ResultCode Count(const PQ640_RecordQuery& q, std::uint32_t* n) { return PQ640_GetAdminRecordNum(&q, n); }
   static PQ640_ResultCode Delete(const PQ640_RecordQuery& q) { return PQ640_DeleteAdminRecord(&q); }
   static int Read(const PQ640_RecordQuery& q, std::vector<PQ640_AdminRecord>& out) { return ReadAdminRecords(q, out); }
-  static int Add(const std::vector<PQ640_AdminRecord>& records) { return AddAdminRecords(records); }
+  static int Add(const std::vector<PQ640_AdminRecord>& records, Tally& t) { return AddAdminRecords(records, t); }
 };
 
 template <typename Record>
@@ -128,7 +126,7 @@ void AddLogGroup(CLI::App* logs, AdminContext& context, const char* name, const 
     context.action = [query] {
       std::uint32_t n = 0;
       if (auto r = L::Count(query, &n); r != PQ640_OK) return Fail(std::string("counting the ") + L::kName, r);
-      std::cout << n << "\n";
+      Say(std::to_string(n), {{"count", n}});
       return int{kExitOk};
     };
   });
@@ -158,7 +156,7 @@ void AddLogGroup(CLI::App* logs, AdminContext& context, const char* name, const 
       std::uint32_t n = 0;
       if (auto r = L::Count(query, &n); r != PQ640_OK) return Fail(std::string("counting the ") + L::kName, r);
       if (auto r = L::Delete(query); r != PQ640_OK) return Fail(std::string("deleting the ") + L::kName, r);
-      std::cout << "deleted " << n << " " << L::kName << "\n";
+      Say("deleted " + std::to_string(n) + " " + L::kName, {{"deleted", n}});
       return int{kExitOk};
     };
   });
@@ -175,7 +173,7 @@ void AddLogGroup(CLI::App* logs, AdminContext& context, const char* name, const 
         try {
           records.push_back(L::FromJson(items[i]));
         } catch (const RecordError& error) {
-          RefuseInput("record " + std::to_string(i + 1) + " of " + path, PQ640_INVALID_ARGUMENT, error.what());
+          RefuseInput("record " + std::to_string(i + 1) + " of " + path, error.what());
         }
       }
     } catch (const RecordError& error) {
@@ -183,9 +181,9 @@ void AddLogGroup(CLI::App* logs, AdminContext& context, const char* name, const 
     }
     if (records.empty()) RefuseFile(path, "holds no records");
     context.action = [records] {
-      const int status = L::Add(records);
-      if (status == kExitOk) std::cout << "added " << records.size() << " " << L::kName << "\n";
-      return status;
+      Tally tally{L::kName, "added"};
+      const int status = L::Add(records, tally);
+      return Summarise({&tally}, status);
     };
   });
 }
@@ -193,12 +191,12 @@ void AddLogGroup(CLI::App* logs, AdminContext& context, const char* name, const 
 void AddUsersRecords(CLI::App* io, AdminContext& context) {
   auto options = std::make_shared<QueryOptions>();
   auto* users = io->add_subcommand("users", "Print the IO records of these users between two times");
-  users->add_option("ID", options->ids, "User IDs (1..1000 of them)")->required()->transform(DecimalOrHex());
+  users->add_option("ID", options->ids, "User IDs (1..1000 of them)")->required()->transform(NumberIn(0, UINT32_MAX, "user IDs"));
   users->add_option("--from", options->from, "From this time on")->required();
   users->add_option("--to", options->to, "Up to this time, included")->required();
   users->add_option("--selector", options->selector,
-                    "In/out state to select (255: any; the simulator's meaning)")
-      ->transform(DecimalOrHex())
+                    "In/out state to select, 0..255 (255: any; the simulator's meaning)")
+      ->transform(NumberIn(0, 255, "selectors"))
       ->capture_default_str();
   auto count_only = std::make_shared<bool>(false);
   users->add_flag("--count", *count_only, "Print only the number of records");
@@ -210,9 +208,9 @@ void AddUsersRecords(CLI::App* io, AdminContext& context) {
     std::memcpy(&to, range.bytes + 7, sizeof to);
     const std::vector<std::uint32_t> ids = options->ids;
     if (ids.size() > PQ640_MAX_BATCH) {
-      RefuseInput("logs io users", PQ640_OUT_OF_RANGE, "at most 1000 user IDs at a time");
+      RefuseInput("logs io users", "at most 1000 user IDs at a time");
     }
-    const std::uint8_t selector = options->selector;
+    const auto selector = static_cast<std::uint8_t>(options->selector);
     const bool only_count = *count_only;
     context.action = [&context, ids, from, to, selector, only_count] {
       if (only_count) {
@@ -221,7 +219,7 @@ void AddUsersRecords(CLI::App* io, AdminContext& context) {
         if (auto r = PQ640_GetUsersIORecordNum(n, ids.data(), selector, &from, &to, &count); r != PQ640_OK) {
           return Fail("counting the users' IO records", r);
         }
-        std::cout << count << "\n";
+        Say(std::to_string(count), {{"count", count}});
         return int{kExitOk};
       }
       std::vector<PQ640_IORecord> records;

@@ -50,11 +50,16 @@ ProgressScope::ProgressScope(std::string label, unsigned passes) {
   g_transfer.last_permille = ~0ull;
 }
 
-ProgressScope::~ProgressScope() {
+void ClearProgressLine() {
   if (g_transfer.active && g_transfer.last_permille != ~0ull) {
     std::fprintf(stderr, "\r\033[K");  // clear the bar's line
     std::fflush(stderr);
+    g_transfer.last_permille = ~0ull;
   }
+}
+
+ProgressScope::~ProgressScope() {
+  ClearProgressLine();
   g_transfer.active = false;
 }
 

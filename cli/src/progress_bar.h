@@ -26,6 +26,10 @@ class ProgressScope {
   PQ640_ProgressCallback Callback() const;
 };
 
+// Clears a bar drawn on the line, so that a message that follows starts on a
+// clean line; the bar is drawn again on its next step.
+void ClearProgressLine();
+
 // The bar for `done` of `total` steps, `width` cells wide (pure, for tests).
 std::string ProgressLine(const std::string& label, unsigned long long done,
                          unsigned long long total, unsigned width);

@@ -51,16 +51,6 @@ bool Printable(std::span<const std::uint8_t> bytes) {
 
 constexpr std::string_view kHexPrefix = "hex:";
 
-std::string Hex(std::span<const std::uint8_t> bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string text;
-  for (const std::uint8_t b : bytes) {
-    text += kDigits[b >> 4];
-    text += kDigits[b & 0xF];
-  }
-  return text;
-}
-
 // Text when every byte is printable ASCII and the text cannot be taken for
 // the hex form; the hex form's digits otherwise.
 bool ShownAsText(std::span<const std::uint8_t> bytes) {
@@ -78,7 +68,7 @@ void PutText(Json& json, const char* key, std::span<const std::uint8_t> bytes) {
   if (ShownAsText(bytes)) {
     json[key] = std::string(bytes.begin(), bytes.end());
   } else {
-    json[std::string(key) + "_hex"] = Hex(bytes);
+    json[std::string(key) + "_hex"] = HexDigits(bytes);
   }
 }
 
@@ -218,7 +208,7 @@ Json AdminRecordToJson(const PQ640_AdminRecord& record) {
   if (PQ640_IsValidDateTime(&time)) {
     json["time"] = FormatDateTime(time);
   } else {
-    json["time_hex"] = Hex(std::span(record.bytes, sizeof time));
+    json["time_hex"] = HexDigits(std::span(record.bytes, sizeof time));
   }
   json["admin_id"] = LoadU32(record.bytes + 6);
   json["operation"] = record.bytes[10];

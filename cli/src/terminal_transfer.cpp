@@ -11,10 +11,6 @@
 namespace pq640admin {
 namespace {
 
-std::string ResultByteText(std::uint8_t byte) {
-  return "result byte " + std::to_string(byte) + " (" + PQ640_ResultText(byte) + ")";
-}
-
 // Before a run of one command per record, say how long it will take.
 void EstimateSingleCommands(std::size_t count, const std::string& what) {
   if (count < 20) return;
@@ -76,6 +72,19 @@ int ReadAdmins(std::vector<PQ640_AdminData>& admins) {
       });
 }
 
+int ReadIds(bool admins, std::vector<std::uint32_t>& ids) {
+  const auto list = admins ? PQ640_GetAllAdminDataBounded : PQ640_GetAllUserDataBounded;
+  std::uint32_t count = 0;
+  if (auto r = list(0, &count, nullptr, PQ640_LIST_COUNT, nullptr); r != PQ640_OK) {
+    return Fail(admins ? "counting the administrators" : "counting the users", r);
+  }
+  return BoundedRead<std::uint32_t>(
+      Enrolments(admins ? "administrator IDs" : "user IDs"), count, ids,
+      [list](std::uint32_t capacity, std::uint32_t* n, std::uint32_t* data, PQ640_ProgressCallback cb) {
+        return list(capacity, n, data, PQ640_LIST_IDS, cb);
+      });
+}
+
 int ReadIoRecords(const PQ640_RecordQuery& query, std::vector<PQ640_IORecord>& records) {
   std::uint32_t count = 0;
   if (auto r = PQ640_GetIORecordNum(&query, &count); r != PQ640_OK) {
@@ -131,96 +140,99 @@ int ReadUsersById(const std::vector<std::uint32_t>& ids, std::vector<PQ640_UserD
   return kExitOk;
 }
 
-int AddUsers(const std::vector<PQ640_UserData>& users) {
-  int status = kExitOk;
+int AddUsers(const std::vector<PQ640_UserData>& users, Tally& tally) {
   for (std::size_t first = 0; first < users.size(); first += PQ640_MAX_BATCH) {
     const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(PQ640_MAX_BATCH, users.size() - first));
     std::vector<std::uint8_t> results(n, 0);
     ProgressScope progress("enrolling users", 2);
-    if (auto r = PQ640_AddUsersData(n, users.data() + first, results.data(), progress.Callback());
-        r != PQ640_OK) {
+    if (auto r = PQ640_AddUsersData(n, users.data() + first, results.data(), progress.Callback()); r != PQ640_OK) {
+      tally.skipped += users.size() - first;
       return Fail("enrolling users", r);
     }
     for (std::uint32_t i = 0; i < n; ++i) {
-      if (results[i] == 0) continue;
-      Note("user " + std::to_string(users[first + i].id) + " was not enrolled: " +
-           ResultByteText(results[i]));
-      status = kExitFailed;
-    }
-  }
-  return status;
-}
-
-int AddAdmins(const std::vector<PQ640_AdminData>& admins) {
-  EstimateSingleCommands(admins.size(), "enrolling administrators");
-  ProgressScope progress("enrolling administrators");
-  const PQ640_ProgressCallback draw = progress.Callback();
-  for (std::size_t i = 0; i < admins.size(); ++i) {
-    if (draw) draw(static_cast<std::uint32_t>(admins.size()), static_cast<std::uint32_t>(i));
-    if (auto r = PQ640_AddAdminData(&admins[i]); r != PQ640_OK) {
-      return Fail("enrolling administrator " + std::to_string(admins[i].id), r);
+      if (results[i] == 0) {
+        ++tally.done;
+      } else {
+        tally.Refuse("user " + std::to_string(users[first + i].id), results[i]);
+      }
     }
   }
   return kExitOk;
 }
 
-int AddIoRecords(const std::vector<PQ640_IORecord>& records) {
-  EstimateSingleCommands(records.size(), "adding IO records");
-  ProgressScope progress("adding IO records");
+namespace {
+
+// One command per record: a result byte refuses that record only; a
+// failure of the library (a negative code) ends the run, the rest skipped.
+template <typename Item, typename Send, typename Name>
+int OneByOne(const std::vector<Item>& items, Tally& tally, const std::string& doing, Send send, Name name) {
+  EstimateSingleCommands(items.size(), doing);
+  ProgressScope progress(doing);
   const PQ640_ProgressCallback draw = progress.Callback();
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    if (draw) draw(static_cast<std::uint32_t>(records.size()), static_cast<std::uint32_t>(i));
-    if (auto r = PQ640_AddIORecord(&records[i]); r != PQ640_OK) {
-      return Fail("adding IO record " + std::to_string(i + 1) + " of " + std::to_string(records.size()), r);
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (draw) draw(static_cast<std::uint32_t>(items.size()), static_cast<std::uint32_t>(i));
+    const PQ640_ResultCode r = send(items[i]);
+    if (r == PQ640_OK) {
+      ++tally.done;
+    } else if (r > 0 && r <= 255) {
+      tally.Refuse(name(items[i], i), static_cast<unsigned>(r));
+    } else {
+      tally.skipped += items.size() - i;
+      return Fail(doing + " (" + name(items[i], i) + ")", r);
     }
   }
   return kExitOk;
 }
 
-int AddAdminRecords(const std::vector<PQ640_AdminRecord>& records) {
-  EstimateSingleCommands(records.size(), "adding administrator log records");
-  ProgressScope progress("adding administrator log records");
-  const PQ640_ProgressCallback draw = progress.Callback();
-  for (std::size_t i = 0; i < records.size(); ++i) {
-    if (draw) draw(static_cast<std::uint32_t>(records.size()), static_cast<std::uint32_t>(i));
-    if (auto r = PQ640_AddAdminRecord(&records[i]); r != PQ640_OK) {
-      return Fail("adding administrator log record " + std::to_string(i + 1) + " of " +
-                      std::to_string(records.size()),
-                  r);
-    }
-  }
-  return kExitOk;
+}  // namespace
+
+int AddAdmins(const std::vector<PQ640_AdminData>& admins, Tally& tally) {
+  return OneByOne(
+      admins, tally, "enrolling administrators", [](const PQ640_AdminData& a) { return PQ640_AddAdminData(&a); },
+      [](const PQ640_AdminData& a, std::size_t) { return "administrator " + std::to_string(a.id); });
 }
 
-int DeleteUsers(const std::vector<std::uint32_t>& ids) {
-  int status = kExitOk;
+int AddIoRecords(const std::vector<PQ640_IORecord>& records, Tally& tally) {
+  return OneByOne(
+      records, tally, "adding IO records", [](const PQ640_IORecord& r) { return PQ640_AddIORecord(&r); },
+      [&records](const PQ640_IORecord&, std::size_t i) {
+        return "IO record " + std::to_string(i + 1) + " of " + std::to_string(records.size());
+      });
+}
+
+int AddAdminRecords(const std::vector<PQ640_AdminRecord>& records, Tally& tally) {
+  return OneByOne(
+      records, tally, "adding administrator log records",
+      [](const PQ640_AdminRecord& r) { return PQ640_AddAdminRecord(&r); },
+      [&records](const PQ640_AdminRecord&, std::size_t i) {
+        return "administrator log record " + std::to_string(i + 1) + " of " + std::to_string(records.size());
+      });
+}
+
+int DeleteUsers(const std::vector<std::uint32_t>& ids, Tally& tally) {
   for (std::size_t first = 0; first < ids.size(); first += PQ640_MAX_BATCH) {
     const auto n = static_cast<std::uint32_t>(std::min<std::size_t>(PQ640_MAX_BATCH, ids.size() - first));
     std::vector<std::uint8_t> results(n, 0);
     ProgressScope progress("deleting users");
-    if (auto r = PQ640_DeleteUsersData(n, ids.data() + first, results.data(), progress.Callback());
-        r != PQ640_OK) {
+    if (auto r = PQ640_DeleteUsersData(n, ids.data() + first, results.data(), progress.Callback()); r != PQ640_OK) {
+      tally.skipped += ids.size() - first;
       return Fail("deleting users", r);
     }
     for (std::uint32_t i = 0; i < n; ++i) {
-      if (results[i] == 0) continue;
-      Note("user " + std::to_string(ids[first + i]) + " was not deleted: " + ResultByteText(results[i]));
-      status = kExitFailed;
+      if (results[i] == 0) {
+        ++tally.done;
+      } else {
+        tally.Refuse("user " + std::to_string(ids[first + i]), results[i]);
+      }
     }
   }
-  return status;
+  return kExitOk;
 }
 
-int DeleteAdmins(const std::vector<std::uint32_t>& ids) {
-  EstimateSingleCommands(ids.size(), "deleting administrators");
-  int status = kExitOk;
-  for (const std::uint32_t id : ids) {
-    if (auto r = PQ640_DeleteAdminData(id); r != PQ640_OK) {
-      status = Fail("deleting administrator " + std::to_string(id), r);
-      if (r < 0) break;  // the link failed; a refusal (a result byte) concerns this ID only
-    }
-  }
-  return status;
+int DeleteAdmins(const std::vector<std::uint32_t>& ids, Tally& tally) {
+  return OneByOne(
+      ids, tally, "deleting administrators", [](std::uint32_t id) { return PQ640_DeleteAdminData(id); },
+      [](std::uint32_t id, std::size_t) { return "administrator " + std::to_string(id); });
 }
 
 }  // namespace pq640admin

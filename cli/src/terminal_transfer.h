@@ -2,7 +2,7 @@
 // listings and bulk adds where the library has them (batches of at most
 // 1000), one command per record where it has not. Listings go through the
 // Bounded reads with the ceilings of bounded_read.h. Each prints its failures
-// (and every per-record result byte that is not 0) and returns an exit status.
+// and returns an exit status.
 #pragma once
 
 #include <pq640/pq640.h>
@@ -10,10 +10,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "tally.h"
+
 namespace pq640admin {
 
 int ReadUsers(std::vector<PQ640_UserData>& users);
 int ReadAdmins(std::vector<PQ640_AdminData>& admins);
+// The IDs of the users (or administrators) held.
+int ReadIds(bool admins, std::vector<std::uint32_t>& ids);
 int ReadIoRecords(const PQ640_RecordQuery& query, std::vector<PQ640_IORecord>& records);
 int ReadAdminRecords(const PQ640_RecordQuery& query, std::vector<PQ640_AdminRecord>& records);
 int ReadUsersIoRecords(const std::vector<std::uint32_t>& ids, std::uint8_t selector,
@@ -22,12 +26,14 @@ int ReadUsersIoRecords(const std::vector<std::uint32_t>& ids, std::uint8_t selec
 // The users with these IDs; IDs the terminal does not hold are left out.
 int ReadUsersById(const std::vector<std::uint32_t>& ids, std::vector<PQ640_UserData>& users);
 
-int AddUsers(const std::vector<PQ640_UserData>& users);
-int AddAdmins(const std::vector<PQ640_AdminData>& admins);
-int AddIoRecords(const std::vector<PQ640_IORecord>& records);
-int AddAdminRecords(const std::vector<PQ640_AdminRecord>& records);
-int DeleteUsers(const std::vector<std::uint32_t>& ids);
-int DeleteAdmins(const std::vector<std::uint32_t>& ids);
+// The writes count into `tally` (done, refused per result byte, skipped when
+// the link failed part-way) and return 1 only for a failure of the link.
+int AddUsers(const std::vector<PQ640_UserData>& users, Tally& tally);
+int AddAdmins(const std::vector<PQ640_AdminData>& admins, Tally& tally);
+int AddIoRecords(const std::vector<PQ640_IORecord>& records, Tally& tally);
+int AddAdminRecords(const std::vector<PQ640_AdminRecord>& records, Tally& tally);
+int DeleteUsers(const std::vector<std::uint32_t>& ids, Tally& tally);
+int DeleteAdmins(const std::vector<std::uint32_t>& ids, Tally& tally);
 
 // Over TCP every command costs the terminal's reconnect pause.
 inline constexpr double kSecondsPerCommand = 0.45;

@@ -89,6 +89,28 @@ std::string FormatDateTime(const PQ640_DateTime& value) {
   return text;
 }
 
+std::string DateTimeProblem(std::string_view text, bool day_allowed) {
+  std::string full(text);
+  if (day_allowed && text.size() == 10) full += " 00:00:00";
+  const auto iso = SplitFields(full, 4);
+  const auto short_form = iso ? std::nullopt : SplitFields(full, 2);
+  if (!iso && !short_form) {
+    return std::string("expected \"YYYY-MM-DD hh:mm:ss\"") + (day_allowed ? " or a day \"YYYY-MM-DD\"" : "") +
+           ", got \"" + std::string(text) + "\"";
+  }
+  const auto& fields = iso ? *iso : *short_form;
+  if (iso && (fields[0] < 2000 || fields[0] > 2099)) {
+    return "the terminal's clock holds the years 2000..2099, not " + std::to_string(fields[0]);
+  }
+  const PQ640_DateTime value = FromFields(static_cast<std::uint8_t>(iso ? fields[0] - 2000 : fields[0]), fields);
+  if (!PQ640_IsValidDateTime(&value)) {
+    return "\"" + std::string(text) +
+           "\" is not a real date and time (months 1..12, days of that month, hours 0..23, minutes and "
+           "seconds 0..59)";
+  }
+  return "";
+}
+
 std::optional<PQ640_DateTime> DateTimeFromTm(const std::tm& time) {
   const int year = time.tm_year + 1900 - 2000;
   if (year < 0 || year > 99) return std::nullopt;
@@ -116,6 +138,16 @@ std::string FormatHexLines(std::span<const std::uint8_t> bytes) {
       text += cell;
     }
     text += '\n';
+  }
+  return text;
+}
+
+std::string HexDigits(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t b : bytes) {
+    text += kDigits[b >> 4];
+    text += kDigits[b & 0xF];
   }
   return text;
 }

@@ -22,6 +22,11 @@ std::optional<PQ640_DateTime> ParseDateTime(std::string_view text);
 std::optional<PQ640_DateTime> ParseDay(std::string_view text, bool end_of_day);
 std::string FormatDateTime(const PQ640_DateTime& value);
 
+// The rule a time typed by the user breaks, in words ("the terminal's clock
+// holds the years 2000..2099, not 1999"); empty when it is a real date and
+// time the clock can hold. `day_allowed`: "YYYY-MM-DD" alone is a form too.
+std::string DateTimeProblem(std::string_view text, bool day_allowed);
+
 // A broken-down host time; nothing outside the years 2000..2099, which the
 // terminal's clock cannot hold.
 std::optional<PQ640_DateTime> DateTimeFromTm(const std::tm& time);
@@ -31,6 +36,9 @@ std::string CountOf(std::uint64_t n, std::string_view singular, std::string_view
 
 // Sixteen bytes a line, each line led by its offset: "10: 10 11 ... 1f".
 std::string FormatHexLines(std::span<const std::uint8_t> bytes);
+
+// Two lower-case hex digits per byte, nothing between.
+std::string HexDigits(std::span<const std::uint8_t> bytes);
 
 // Two hex digits per byte, any case; spaces between bytes are allowed.
 std::optional<std::vector<std::uint8_t>> ParseHex(std::string_view text);
