@@ -482,3 +482,16 @@ class Query:
     @property
     def kind(self) -> int:
         return self.raw[0]
+
+    def __str__(self) -> str:
+        """What the query selects, in the simulator's layout (for messages)."""
+        def when(at: int) -> str:
+            raw = self.raw[at:at + 6]
+            return (date_time_from_bytes(raw).isoformat(sep=" ") if is_valid_date_time(raw)
+                    else raw.hex())
+        user = struct.unpack_from("<I", self.raw, 13)[0]
+        span = f"from {when(1)} to {when(7)}"
+        return {self.ALL: "query: every record", self.TIME_RANGE: f"query: {span}",
+                self.ONE_USER: f"query: user {user}",
+                self.ONE_USER_IN_TIME_RANGE: f"query: user {user} {span}"}.get(
+                    self.kind, f"query {self.raw.hex()}")

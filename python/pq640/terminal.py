@@ -221,26 +221,27 @@ class Terminal:
 
     # ---- Calling the library ----------------------------------------------
 
-    def _raw(self, name: str, *args: Any) -> None:
+    def _raw(self, name: str, *args: Any, detail: str = "") -> None:
         with LOCK:
             code = _library.function(name)(*args)
         if code != 0:
-            raise error_for(code, name[len("PQ640_"):])
+            raise error_for(code, name[len("PQ640_"):], detail)
 
-    def _call(self, name: str, *args: Any) -> None:
-        """One library call on this open terminal."""
+    def _call(self, name: str, *args: Any, detail: str = "") -> None:
+        """One library call on this open terminal; ``detail`` names what it
+        was about (an ID, a query) in the error."""
         with LOCK:
             self._require_open(name)
-            self._raw(name, *args)
+            self._raw(name, *args, detail=detail)
 
     def _require_open(self, name: str) -> None:
         if _active is not self:
             raise StateError(None, "open it first (use it in a with block)",
                              "the terminal is not open", name[len("PQ640_"):])
 
-    def _counted(self, name: str, *args: Any) -> int:
+    def _counted(self, name: str, *args: Any, detail: str = "") -> int:
         count = ctypes.c_uint32(0)
-        self._call(name, *args, ctypes.byref(count))
+        self._call(name, *args, ctypes.byref(count), detail=detail)
         return count.value
 
     def _where(self) -> str:
@@ -297,7 +298,7 @@ class Terminal:
         """Counts, then reads with the Bounded call (the count call's
         arguments, then the capacity)."""
         with LOCK:
-            counted = self._counted(num, *args)
+            counted = self._counted(num, *args, detail=f"counting {what}")
             if counted == 0:
                 if progress is not None:
                     progress(0, 0)
@@ -390,7 +391,7 @@ class Terminal:
 
     def io_record_count(self, query: Optional[Query] = None) -> int:
         """The number of IO records the query selects (default: all)."""
-        return self._counted("PQ640_GetIORecordNum", _query(query))
+        return self._counted("PQ640_GetIORecordNum", _query(query), detail=str(query or Query.all()))
 
     def io_records(self, query: Optional[Query] = None,
                    progress: Optional[Progress] = None) -> List[IORecord]:
@@ -406,7 +407,7 @@ class Terminal:
 
     def delete_io_records(self, query: Query) -> None:
         """Deletes the IO records the query selects (``Query.all()`` for every one)."""
-        self._call("PQ640_DeleteIORecord", _query(query, required=True))
+        self._call("PQ640_DeleteIORecord", _query(query, required=True), detail=str(query))
 
     def _users_args(self, ids: Iterable[int], start: _dt.datetime, end: _dt.datetime,
                     selector: int) -> List[Any]:
@@ -438,7 +439,8 @@ class Terminal:
 
     def admin_record_count(self, query: Optional[Query] = None) -> int:
         """The number of administrator log records the query selects."""
-        return self._counted("PQ640_GetAdminRecordNum", _query(query))
+        return self._counted("PQ640_GetAdminRecordNum", _query(query),
+                             detail=str(query or Query.all()))
 
     def admin_records(self, query: Optional[Query] = None,
                       progress: Optional[Progress] = None) -> List[AdminRecord]:
@@ -453,7 +455,7 @@ class Terminal:
 
     def delete_admin_records(self, query: Query) -> None:
         """Deletes the administrator log records the query selects."""
-        self._call("PQ640_DeleteAdminRecord", _query(query, required=True))
+        self._call("PQ640_DeleteAdminRecord", _query(query, required=True), detail=str(query))
 
 
 def _query(query: Optional[Query], required: bool = False) -> Any:
@@ -489,6 +491,7 @@ class Enrolments:
         self._delete_all = f"PQ640_DeleteAll{noun}Data"
         self._list = f"PQ640_GetAll{noun}DataBounded"
         self._what = "users" if self._users else "administrators"
+        self._noun = "user" if self._users else "administrator"
 
     def count(self) -> int:
         """The number of records held."""
@@ -524,7 +527,7 @@ class Enrolments:
         slot = (ctypes.c_uint8 * RECORD_SLOT_SIZE).from_buffer_copy(
             struct.pack("<I", check_int("ID", record_id, 0, 0xFFFFFFFF)).ljust(RECORD_SLOT_SIZE,
                                                                               b"\0"))
-        self._terminal._call(self._get, slot)
+        self._terminal._call(self._get, slot, detail=f"{self._noun} {record_id}")
         return self._type.from_slot(bytes(slot))
 
     def get_many(self, ids: Iterable[int]) -> List[Record]:
@@ -557,7 +560,8 @@ class Enrolments:
 
     def add(self, record: Record) -> None:
         """Enrols one record, replacing a record with the same ID."""
-        self._terminal._call(self._add, self._check_record(record))
+        self._terminal._call(self._add, self._check_record(record),
+                             detail=f"{self._noun} {record.id}")
 
     def add_many(self, records: Iterable[Record],
                  progress: Optional[Progress] = None) -> bytes:
@@ -608,7 +612,8 @@ class Enrolments:
 
     def delete(self, record_id: int) -> None:
         """Deletes one record. TerminalError when the terminal does not hold it."""
-        self._terminal._call(self._delete, check_int("ID", record_id, 0, 0xFFFFFFFF))
+        self._terminal._call(self._delete, check_int("ID", record_id, 0, 0xFFFFFFFF),
+                             detail=f"{self._noun} {record_id}")
 
     def delete_many(self, ids: Iterable[int]) -> bytes:
         """Deletes many records and returns the terminal's result byte for

@@ -13,6 +13,7 @@ import re
 import subprocess
 import sys
 import threading
+import time
 from pathlib import Path
 from typing import Callable, Iterator, List, Optional
 
@@ -36,6 +37,7 @@ SERIAL_PORT = 6                      # an unusual number, unlikely to be a real 
 SERIAL_LINK = Path(f"/dev/COM{SERIAL_PORT}")
 READY_SECONDS = 10.0
 STOP_SECONDS = 5.0
+TRACE_SETTLE_SECONDS = 2.0
 _addresses = itertools.count(1)
 
 
@@ -101,6 +103,13 @@ class Simulator:
         by its own response and nothing else."""
         commands = []
         pattern = re.compile(r"(request|response) +(\w+) \(0x[0-9A-F]{2}\): [0-9A-F ]+$")
+        # The reader thread may still be taking the last lines in: wait
+        # (bounded) until the trace has stopped growing.
+        deadline = time.monotonic() + TRACE_SETTLE_SECONDS
+        seen = -1
+        while time.monotonic() < deadline and seen != len(self.trace):
+            seen = len(self.trace)
+            time.sleep(0.05)
         lines = list(self.trace)
         assert len(lines) % 2 == 0, lines[-2:]
         for request, response in zip(lines[::2], lines[1::2]):
