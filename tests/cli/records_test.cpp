@@ -8,6 +8,7 @@
 #include "backup_document.h"
 #include "base64.h"
 #include "log_query.h"
+#include "log_restore.h"
 #include "progress_bar.h"
 #include "record_json.h"
 #include "record_output.h"
@@ -192,6 +193,32 @@ TEST(BackupDocument, RoundTripAndFormatCheck) {
   } catch (const RecordError& error) {
     EXPECT_EQ(std::string(error.what()).rfind("users[0]: ", 0), 0u) << error.what();
   }
+}
+
+TEST(LogRestore, AddsExactlyWhatIsMissingAsAMultiset) {
+  const auto punch = [](std::uint8_t minute, std::uint8_t user) {
+    PQ640_IORecord r{PQ640_DateTime{26, 3, 14, 8, minute, 0}, {}};
+    r.data[0] = user;
+    return r;
+  };
+  // The backup holds the same punch twice; the terminal holds it once, and
+  // holds a record the backup does not.
+  const std::vector<PQ640_IORecord> backup{punch(1, 1), punch(1, 1), punch(2, 2), punch(3, 3)};
+  const std::vector<PQ640_IORecord> terminal{punch(3, 3), punch(1, 1), punch(9, 9)};
+  const auto missing = MissingRecords(backup, terminal);
+  ASSERT_EQ(missing.size(), 2u);
+  EXPECT_EQ(std::memcmp(&missing[0], &backup[1], 16), 0);
+  EXPECT_EQ(std::memcmp(&missing[1], &backup[2], 16), 0);
+  // A re-run once they are there adds nothing.
+  std::vector<PQ640_IORecord> after = terminal;
+  after.insert(after.end(), missing.begin(), missing.end());
+  EXPECT_TRUE(MissingRecords(backup, after).empty());
+  // The range read covers the backup's first to last second.
+  const PQ640_RecordQuery range = RangeQueryOf({punch(3, 3), punch(1, 1)});
+  EXPECT_EQ(range.bytes[0], 1);
+  EXPECT_EQ(range.bytes[5], 1);    // from 08:01
+  EXPECT_EQ(range.bytes[11], 3);   // to 08:03
+  EXPECT_EQ(RangeQueryOf({}).bytes[0], 0);
 }
 
 TEST(RecordOutput, CsvHasAHeaderAndQuotesWhereNeeded) {

@@ -111,5 +111,23 @@ TEST(FormatHexLines, SixteenBytesALineLedByTheOffset) {
 
 TEST(FormatHexLines, NothingForNoBytes) { EXPECT_EQ(FormatHexLines({}), ""); }
 
+TEST(DateTimeProblem, NamesTheRuleBroken) {
+  EXPECT_EQ(DateTimeProblem("2026-03-14 08:00:00", false), "");
+  EXPECT_EQ(DateTimeProblem("26-03-14 08:00:00", false), "");
+  EXPECT_EQ(DateTimeProblem("2026-03-14", true), "");
+  EXPECT_EQ(DateTimeProblem("1999-12-31 23:59:59", false),
+            "the terminal's clock holds the years 2000..2099, not 1999");
+  EXPECT_EQ(DateTimeProblem("2100-01-01", true), "the terminal's clock holds the years 2000..2099, not 2100");
+  EXPECT_NE(DateTimeProblem("2023-02-29 00:00:00", false).find("is not a real date and time"), std::string::npos);
+  EXPECT_EQ(DateTimeProblem("2026-03-14", false), "expected \"YYYY-MM-DD hh:mm:ss\", got \"2026-03-14\"");
+  EXPECT_NE(DateTimeProblem("14.03.2026", true).find("or a day \"YYYY-MM-DD\""), std::string::npos);
+}
+
+TEST(CountOf, NounInTheRightNumber) {
+  EXPECT_EQ(CountOf(1, "user", "users"), "1 user");
+  EXPECT_EQ(CountOf(0, "user", "users"), "0 users");
+  EXPECT_EQ(CountOf(2, "administrator", "administrators"), "2 administrators");
+}
+
 }  // namespace
 }  // namespace pq640admin
