@@ -75,7 +75,12 @@ Json Row(const Record& record, bool full, OutputFormat format) {
   if constexpr (kHasLevel<Record>) row["level"] = record.level;
   row["template_count"] = record.template_count;
   row["code_length"] = record.code_length;
-  row["info"] = TextCell(whole, "info");
+  // JSON keeps the record's own keys (info or info_hex); tables and CSV a cell.
+  const bool json = format == OutputFormat::kJson;
+  for (const char* key : {"info", "info_hex"}) {
+    if (json && whole.contains(key)) row[key] = whole[key];
+  }
+  if (!json) row["info"] = TextCell(whole, "info");
   if (full) {
     row["code"] = TextCell(whole, "code");
     const Json& templates = whole["templates"];
