@@ -204,6 +204,16 @@ class PostgresStore : public Store {
         ->Integer(0, 0);
   }
 
+  std::optional<PQ640_DateTime> TimeAtRank(const std::string& terminal, LogKind log, const PQ640_DateTime& from,
+                                           const PQ640_DateTime& to, std::int64_t rank) override {
+    const auto result = Query(std::string("SELECT local_time FROM ") + Table(log) +
+                                  " WHERE terminal = $1 AND local_time BETWEEN $2 AND $3 ORDER BY local_time "
+                                  "LIMIT 1 OFFSET $4",
+                              {terminal, TimeText(from), TimeText(to), std::to_string(rank)});
+    if (result->Rows() == 0) return std::nullopt;
+    return ParseTimeText(result->Text(0, 0));
+  }
+
   CommitResult Commit(const CycleCommit& commit) override {
     CommitResult result;
     InTransaction([&] {

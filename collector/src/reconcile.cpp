@@ -64,12 +64,20 @@ LogReconciler::Outcome LogReconciler::Run(const std::optional<PQ640_DateTime>& w
   const Span fast{fast_from, all.to};
   const std::int64_t held_fast = Expected(fast);
   const std::int64_t missing = std::max<std::int64_t>(0, on_terminal - held);
-  outcome.rows = ReadRows(fast, static_cast<std::uint64_t>(held_fast + missing), std::nullopt);
-  outcome.read = static_cast<std::int64_t>(outcome.rows.size());
+  std::int64_t on_fast = 0;
+  if (static_cast<std::uint64_t>(held_fast + missing) <= link_.read_ceiling()) {
+    outcome.rows = ReadRows(fast, static_cast<std::uint64_t>(held_fast + missing), std::nullopt);
+    outcome.read = on_fast = static_cast<std::int64_t>(outcome.rows.size());
+  } else {
+    // More than one read may hold (a first sync of a very large log): the
+    // span is narrowed like any other, in reads below the ceiling.
+    on_fast = link_.Count(log_, RangeQuery(terminal_.query_template, fast.from, fast.to));
+    Narrow(fast, on_fast, std::nullopt, outcome);
+  }
   // Before the watermark: late writes, clocks set back, a swapped unit.
   if (WallSeconds(fast.from) > WallSeconds(all.from)) {
     const Span before{all.from, FromWallSeconds(WallSeconds(fast.from) - 1)};
-    Narrow(before, on_terminal - outcome.read, watermark, outcome);
+    Narrow(before, on_terminal - on_fast, watermark, outcome);
   }
   outcome.seen = on_terminal;
   return outcome;
@@ -82,18 +90,38 @@ void LogReconciler::Narrow(const Span& span, std::int64_t on_terminal, const std
   if (on_terminal == held) return;
   const std::int64_t from = WallSeconds(span.from);
   const std::int64_t to = WallSeconds(span.to);
-  if (on_terminal <= kReadWholeSpan || from == to) {
+  const std::int64_t whole = std::min<std::int64_t>(kReadWholeSpan, link_.read_ceiling());
+  if (on_terminal <= whole || from == to) {
     const std::vector<LogRow> rows = ReadRows(span, static_cast<std::uint64_t>(on_terminal), watermark);
     outcome.read += static_cast<std::int64_t>(rows.size());
     outcome.inserted_early += store_.InsertMissing(terminal_.name, log_, rows, std::time(nullptr));
     return;
   }
-  const std::int64_t middle = from + (to - from) / 2;
+  const std::int64_t middle = SplitPoint(span, held);
   const Span left{span.from, FromWallSeconds(middle)};
   const Span right{FromWallSeconds(middle + 1), span.to};
   const std::int64_t on_left = link_.Count(log_, RangeQuery(terminal_.query_template, left.from, left.to));
   Narrow(left, on_left, watermark, outcome);
   Narrow(right, on_terminal - on_left, watermark, outcome);
+}
+
+std::int64_t LogReconciler::SplitPoint(const Span& span, std::int64_t held) {
+  const std::int64_t from = WallSeconds(span.from);
+  const std::int64_t to = WallSeconds(span.to);
+  const auto inside = [&](std::int64_t at) { return at >= from && at < to; };
+  if (held >= 2) {
+    std::int64_t lowest = from;
+    if (pruned_through_) lowest = std::max(lowest, WallSeconds(*pruned_through_) + 1);
+    const auto median = store_.TimeAtRank(terminal_.name, log_, FromWallSeconds(lowest), span.to, held / 2);
+    if (median && inside(WallSeconds(*median))) return WallSeconds(*median);
+  }
+  if (clock_) {
+    constexpr std::int64_t kMonth = 31 * 86400;
+    const std::int64_t clock = WallSeconds(*clock_);
+    if (inside(clock) && clock > from) return clock;  // after the clock there is normally nothing
+    if (inside(clock - kMonth) && clock - kMonth > from) return clock - kMonth;
+  }
+  return from + (to - from) / 2;
 }
 
 }  // namespace pq640collect

@@ -49,6 +49,10 @@ class LogReconciler {
   std::vector<LogRow> ReadRows(const Span& span, std::uint64_t expected,
                                const std::optional<PQ640_DateTime>& late_before);
 
+  // The terminal's clock: records cluster in the weeks before it, which is
+  // where a span without stored records is split first.
+  void SetClock(const PQ640_DateTime& clock) { clock_ = clock; }
+
   // The first second this terminal's records are collected from.
   PQ640_DateTime Start() const;
   // Rows the database holds of a span that should still be on the terminal.
@@ -57,6 +61,9 @@ class LogReconciler {
  private:
   void Narrow(const Span& span, std::int64_t on_terminal, const std::optional<PQ640_DateTime>& watermark,
               Outcome& outcome);
+  // Where to halve a span: at the median of the rows the database holds in
+  // it, else a month before the clock, else in the middle of its time.
+  std::int64_t SplitPoint(const Span& span, std::int64_t held);
 
   TerminalLink& link_;
   Store& store_;
@@ -64,6 +71,7 @@ class LogReconciler {
   LogKind log_;
   std::optional<PQ640_DateTime> pruned_through_;
   UtcConverter* utc_;
+  std::optional<PQ640_DateTime> clock_;
 };
 
 }  // namespace pq640collect

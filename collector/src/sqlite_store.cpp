@@ -165,6 +165,16 @@ class SqliteStore : public Store {
     return query.Integer(0);
   }
 
+  std::optional<PQ640_DateTime> TimeAtRank(const std::string& terminal, LogKind log, const PQ640_DateTime& from,
+                                           const PQ640_DateTime& to, std::int64_t rank) override {
+    const std::string sql = std::string("SELECT local_time FROM ") + Table(log) +
+                            " WHERE terminal = ? AND local_time BETWEEN ? AND ? ORDER BY local_time LIMIT 1 OFFSET ?";
+    Statement query(db_, sql.c_str());
+    query.Bind(1, terminal).Bind(2, TimeText(from)).Bind(3, TimeText(to)).Bind(4, rank);
+    if (!query.Step()) return std::nullopt;
+    return ParseTimeText(query.Text(0));
+  }
+
   CommitResult Commit(const CycleCommit& commit) override {
     CheckIdentity();
     Transaction transaction(*this);

@@ -141,6 +141,10 @@ class Store {
   // Rows held with local time in from..to, both included.
   virtual std::int64_t CountBetween(const std::string& terminal, LogKind log,
                                     const PQ640_DateTime& from, const PQ640_DateTime& to) = 0;
+  // The local time of the rank-th row (from 0, in time order) held in from..to.
+  virtual std::optional<PQ640_DateTime> TimeAtRank(const std::string& terminal, LogKind log,
+                                                   const PQ640_DateTime& from, const PQ640_DateTime& to,
+                                                   std::int64_t rank) = 0;
   // Inserts the rows (twins already held are skipped), moves the watermarks
   // and records the success, in one transaction.
   virtual CommitResult Commit(const CycleCommit& commit) = 0;

@@ -89,6 +89,8 @@ CycleReport SyncTerminal(Store& store, const CollectorConfig& config, const Term
     if (terminal.time_zone) utc = std::make_unique<UtcConverter>(*terminal.time_zone);
     LogReconciler io(link, store, terminal, LogKind::kIo, state.io_pruned_through, utc.get());
     LogReconciler admin(link, store, terminal, LogKind::kAdmin, state.admin_pruned_through, utc.get());
+    io.SetClock(clock);
+    admin.SetClock(clock);
     const bool distrust = event.has_value();
     auto io_outcome = io.Run(state.io_watermark, state.io_seen, distrust);
     LogReconciler::Outcome admin_outcome;

@@ -54,6 +54,7 @@ class TerminalLink {
   // count (never past the ceiling), so no answer can outgrow it.
   std::vector<RawRecord> Read(LogKind log, const PQ640_RecordQuery& query, std::uint64_t expected);
   void Delete(LogKind log, const PQ640_RecordQuery& query);
+  std::uint32_t read_ceiling() const { return read_ceiling_; }
 
  private:
   const TerminalConfig& terminal_;

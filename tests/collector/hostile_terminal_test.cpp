@@ -86,6 +86,22 @@ TEST(HostileTerminal, ASurplusWithinTheCeilingIsReadAfterResizing) {
   EXPECT_NE(refused.error.find(" records in one read, above the ceiling of 200"), std::string::npos) << refused.error;
 }
 
+TEST(HostileTerminal, ALogLargerThanTheCeilingIsReadInSpansBelowIt) {
+  SimFleet fleet(45, 1, {.users = 10, .io_records = 1000, .admin_records = 0});
+  ScratchDirectory dir;
+  CollectorConfig config = ParseConfig(
+      FleetConfig("sqlite:" + dir.path() + "/att.db", {fleet.Address(0)}, "admin_log = false"), dir.path() + "/c.toml");
+  config.max_read_records = 300;
+  const auto store = OpenStore(config.store_url, StoreAccess::kCreate);
+  store->Migrate();
+  store->RegisterTerminal(config.terminals[0]);
+  const CycleReport report = SyncTerminal(*store, config, config.terminals[0]);
+  ASSERT_TRUE(report.ok) << report.error;
+  EXPECT_EQ(report.io_new, 1000);
+  EXPECT_EQ(Sorted(DatabaseLogs(*store, LogKind::kIo)["t1"]), Sorted(fleet.Log(0, LogKind::kIo)));
+  EXPECT_EQ(SyncTerminal(*store, config, config.terminals[0]).io_read, 0);
+}
+
 TEST(HostileTerminal, StatusAndExportNeverCreateOrMigrateADatabase) {
   ScratchDirectory dir;
   const std::string config = dir.Write("c.toml", FleetConfig("sqlite:att.db", {"127.55.43.1"}));
