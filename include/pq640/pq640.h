@@ -231,7 +231,11 @@ PQ640_API PQ640_ResultCode PQ640_CALL PQ640_SetTerminalIPAddr(const char* addres
    socket layer; every command then connects afresh. */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_OpenPort(void);
 /* Serial: closes the port (-2 when none is open) and forgets the port number.
-   TCP: closes the current connection and stops the socket layer; always 0. */
+   TCP: closes the current connection and balances the library's own start-up
+   of the socket layer (never one the host made); always 0. Call it before
+   unloading the library: on unload the library only closes its own handles
+   (on Windows that runs under the loader lock, where stopping the socket
+   layer is unsafe), so an open TCP port leaves its start-up unbalanced. */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_ClosePort(void);
 /* Serial: wakes a sleeping terminal (about 5 s); TCP: returns at once. Always 0. */
 PQ640_API PQ640_ResultCode PQ640_CALL PQ640_WakeUp(void);

@@ -112,6 +112,8 @@ TEST_F(AnswerDeadline, TcpAnswersAboveTheFloorRunPastTheReadWaitAndBelowItEnd) {
 
 // A host that stores each record somewhere slow, 5 s of its own time per
 // callback, keeps the whole answer: that time is not the terminal's.
+void PQ640_CALL SlowHost(std::uint32_t, std::uint32_t) { fake::Os().now_ms += 5000; }
+
 TEST_F(AnswerDeadline, TimeInTheProgressCallbackIsNotTheTerminals) {
   for (bool serial : {false, true}) {
     Open(serial);
@@ -128,13 +130,10 @@ TEST_F(AnswerDeadline, TimeInTheProgressCallbackIsNotTheTerminals) {
       chunks.push_back({Bytes(frame.begin() + off, frame.begin() + std::min(off + 16, frame.size())), 200});
     }
     Script(serial, chunks);
-    static std::uint64_t* clock = nullptr;
-    clock = &os().now_ms;
-    const auto slow_host = [](std::uint32_t, std::uint32_t) { *clock += 5000; };
     PQ640_IORecord records[4];
     std::uint32_t count = 0;
     PQ640_RecordQuery query{};
-    EXPECT_EQ(PQ640_GetIORecordBounded(&query, 4, &count, records, +slow_host), PQ640_OK) << serial;
+    EXPECT_EQ(PQ640_GetIORecordBounded(&query, 4, &count, records, &SlowHost), PQ640_OK) << serial;
     EXPECT_EQ(count, 4u);
   }
 }

@@ -35,6 +35,11 @@ typedef int32_t(__stdcall* FnUsersLog)(uint32_t, const uint32_t*, uint8_t, const
 typedef int32_t(__stdcall* FnUsersLogNum)(uint32_t, const uint32_t*, uint8_t, const void*,
                                           const void*, uint32_t*);
 
+typedef int32_t(__stdcall* FnListBounded)(uint32_t, uint32_t*, void*, uint8_t, Progress);
+typedef int32_t(__stdcall* FnQueryReadBounded)(const void*, uint32_t, uint32_t*, void*, Progress);
+typedef int32_t(__stdcall* FnUsersLogBounded)(uint32_t, const uint32_t*, uint8_t, const void*, const void*,
+                                              uint32_t, uint32_t*, void*, Progress);
+
 typedef struct Api {
   FnPort SetPortAndCommState;
   FnU16 SetTerminalID;
@@ -58,6 +63,9 @@ typedef struct Api {
   FnPtr AddIORecord, AddAdminRecord, DeleteIORecord, DeleteAdminRecord;
   FnUsersLog GetUsersIORecord;
   FnUsersLogNum GetUsersIORecordNum;
+  FnListBounded GetAllUserDataBounded, GetAllAdminDataBounded;
+  FnQueryReadBounded GetIORecordBounded, GetAdminRecordBounded;
+  FnUsersLogBounded GetUsersIORecordBounded;
 } Api;
 
 static int g_checks, g_failures;
@@ -81,7 +89,7 @@ static void __stdcall OnProgress(uint32_t total, uint32_t index) {
   g_progress_total = total;
 }
 
-/* Looks up all 39 exports; returns how many were missing. */
+/* Looks up all 44 exports; returns how many were missing. */
 static int Resolve(HMODULE dll, Api* api) {
   int missing = 0;
 #define RESOLVE(name)                                                  \
@@ -105,6 +113,8 @@ static int Resolve(HMODULE dll, Api* api) {
   RESOLVE(AddIORecord); RESOLVE(DeleteIORecord); RESOLVE(GetUsersIORecord);
   RESOLVE(GetUsersIORecordNum); RESOLVE(GetAdminRecord); RESOLVE(GetAdminRecordNum);
   RESOLVE(AddAdminRecord); RESOLVE(DeleteAdminRecord);
+  RESOLVE(GetAllUserDataBounded); RESOLVE(GetAllAdminDataBounded); RESOLVE(GetIORecordBounded);
+  RESOLVE(GetAdminRecordBounded); RESOLVE(GetUsersIORecordBounded);
 #undef RESOLVE
   /* Only the plain names: no decorated twin. */
   Check("GetProcAddress of a decorated name", GetProcAddress(dll, "PQ640_CheckLink@0") != NULL, 0);
@@ -169,6 +179,16 @@ static void Enrolment(const Api* api) {
   CHECK(listed[0] + listed[1], 43);
   CHECK(g_progress_calls, 2);
   CHECK(g_progress_total, 2);
+  /* Room for one: the count comes back, nothing is written or reported. */
+  g_progress_calls = 0;
+  listed[0] = listed[1] = 0;
+  CHECK(api->GetAllUserDataBounded(1, &count, listed, PQ640_LIST_IDS, OnProgress), PQ640_BUFFER_TOO_SMALL);
+  CHECK(count, 2);
+  CHECK(listed[0], 0);
+  CHECK(g_progress_calls, 0);
+  CHECK(api->GetAllUserDataBounded(2, &count, got, PQ640_LIST_RECORDS, OnProgress), 0);
+  CHECK(g_progress_calls, 2);
+  CHECK(got[0].id + got[1].id, 43);
   count = 2;
   CHECK(api->GetUsersData(&count, ids, got, OnProgress), 0);
   CHECK(count, 2);
@@ -184,6 +204,9 @@ static void Enrolment(const Api* api) {
   CHECK(admin_read.level, 1);
   CHECK(api->GetAllAdminData(&count, NULL, PQ640_LIST_COUNT, NULL), 0);
   CHECK(count, 1);
+  CHECK(api->GetAllAdminDataBounded(1, &count, &admin_read, PQ640_LIST_RECORDS, NULL), 0);
+  CHECK(admin_read.id, 5);
+  CHECK(api->GetAllAdminDataBounded(1, &count, &admin_read, 3, NULL), PQ640_OUT_OF_RANGE);
   CHECK(api->DeleteAdminData(5), 0);
   CHECK(api->DeleteAllAdminData(), 0);
 }
@@ -213,6 +236,12 @@ static void EventLogs(const Api* api) {
   CHECK(count, 1);
   CHECK(api->GetUsersIORecord(1, &user, 0xFF, &from, &to, &count, read, OnProgress), 0);
   CHECK(count, 1);
+  CHECK(api->GetIORecordBounded(&all, 0, &count, read, OnProgress), PQ640_BUFFER_TOO_SMALL);
+  CHECK(count, 1);
+  CHECK(api->GetIORecordBounded(&all, 2, &count, read, OnProgress), 0);
+  CHECK(count, 1);
+  CHECK(api->GetUsersIORecordBounded(1, &user, 0xFF, &from, &to, 1, &count, read, OnProgress), 0);
+  CHECK(count, 1);
   CHECK(api->DeleteIORecord(&all), 0);
   CHECK(api->GetIORecordNum(&all, &count), 0);
   CHECK(count, 0);
@@ -224,6 +253,8 @@ static void EventLogs(const Api* api) {
   CHECK(count, 1);
   CHECK(api->GetAdminRecord(&all, &count, &entry_read, OnProgress), 0);
   CHECK(memcmp(&entry, &entry_read, sizeof entry), 0);
+  CHECK(api->GetAdminRecordBounded(&all, 1, &count, &entry_read, OnProgress), 0);
+  CHECK(count, 1);
   CHECK(api->DeleteAdminRecord(&all), 0);
 }
 
