@@ -4,81 +4,14 @@
 
 #include <cstdio>
 
+#include "postgres_values.h"
 #include "schema.h"
 #include "store_queries.h"
 
 namespace pq640collect {
 namespace {
 
-using Params = std::vector<std::optional<std::string>>;
-
-class Result {
- public:
-  explicit Result(PGresult* result) : result_(result) {}
-  ~Result() { PQclear(result_); }
-  Result(const Result&) = delete;
-  Result& operator=(const Result&) = delete;
-  int Rows() const { return PQntuples(result_); }
-  std::int64_t Affected() const {
-    const char* text = PQcmdTuples(result_);
-    return text != nullptr && *text != 0 ? std::stoll(text) : 0;
-  }
-  bool IsNull(int row, int column) const { return PQgetisnull(result_, row, column) != 0; }
-  std::string Text(int row, int column) const { return PQgetvalue(result_, row, column); }
-  std::optional<std::string> OptionalText(int row, int column) const {
-    if (IsNull(row, column)) return std::nullopt;
-    return Text(row, column);
-  }
-  std::int64_t Integer(int row, int column) const { return std::stoll(Text(row, column)); }
-  std::optional<std::int64_t> OptionalInteger(int row, int column) const {
-    if (IsNull(row, column)) return std::nullopt;
-    return Integer(row, column);
-  }
-
- private:
-  PGresult* result_;
-};
-
-std::string Hex(const RawRecord& raw) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (std::uint8_t byte : raw) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
-  return text;
-}
-
-RawRecord FromHex(const std::string& text) {  // "\x0011..." as bytea is printed
-  RawRecord raw{};
-  for (std::size_t i = 0; i < raw.size() && 2 + 2 * i + 1 < text.size(); ++i) {
-    raw[i] = static_cast<std::uint8_t>(std::stoul(text.substr(2 + 2 * i, 2), nullptr, 16));
-  }
-  return raw;
-}
-
-// A PostgreSQL array literal of plain values; null entries become NULL.
-std::string ArrayLiteral(const std::vector<std::optional<std::string>>& values) {
-  std::string text = "{";
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (i > 0) text += ',';
-    text += values[i] ? "\"" + *values[i] + "\"" : "NULL";
-  }
-  return text + "}";
-}
-
-std::optional<PQ640_DateTime> OptionalTime(const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  return ParseTimeText(*text);
-}
-
-const char* Table(LogKind log) { return log == LogKind::kIo ? "io_records" : "admin_records"; }
-
-std::int64_t LockKey(const std::string& terminal) {
-  std::uint64_t hash = 14695981039346656037ull;  // FNV-1a of a fixed prefix and the name
-  for (char c : "pq640-collect:" + terminal) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
-  return static_cast<std::int64_t>(hash);
-}
+using namespace postgres;
 
 class PostgresStore;
 
