@@ -22,13 +22,17 @@ void CreditAnswerBytes() {
 
 void CountAnswerBytes(std::uint32_t count) { Port().answer.received += count; }
 
+std::uint64_t AnswerMsEarnedBy(std::uint64_t bytes) {
+  const AnswerClock& clock = Port().answer;
+  return clock.crediting ? bytes * 1000 / clock.floor_bytes_per_second : 0;
+}
+
 std::uint32_t AnswerTimeLeftMs() {
   const PortState& state = Port();
   const AnswerClock& clock = state.answer;
   if (!clock.running) return UINT32_MAX;
-  const std::uint64_t earned =
-      clock.crediting ? (clock.received - clock.credited_from) * 1000 / clock.floor_bytes_per_second : 0;
-  const std::uint64_t allowed = state.response_wait_ms + earned;
+  const std::uint64_t allowed =
+      state.response_wait_ms + AnswerMsEarnedBy(clock.received - clock.credited_from);
   const std::uint64_t spent = os::MonotonicMs() - clock.started_ms - clock.callback_ms;
   if (spent >= allowed) return 0;
   return static_cast<std::uint32_t>(std::min<std::uint64_t>(allowed - spent, UINT32_MAX));

@@ -15,6 +15,8 @@ void StopAnswerClock();
 // The start byte has arrived: from here every byte earns time.
 void CreditAnswerBytes();
 void CountAnswerBytes(std::uint32_t count);
+// The time `bytes` earn at the floor rate: none before the start byte.
+std::uint64_t AnswerMsEarnedBy(std::uint64_t bytes);
 // Milliseconds the answer may still take; 0 when the deadline has passed, and
 // no limit while no answer is awaited.
 std::uint32_t AnswerTimeLeftMs();

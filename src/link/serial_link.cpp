@@ -1,6 +1,5 @@
 #include "link/serial_link.h"
 
-#include <algorithm>
 #include <array>
 #include <cstdio>
 
@@ -88,16 +87,13 @@ ResultCode SerialLinkWrite(const os::SendSlice* slices, std::uint32_t slice_coun
 // once they earn anything, so that a read at line speed is never cut
 // whatever its size.
 std::uint64_t DeadlineForRead(std::uint32_t count) {
-  const AnswerClock& clock = Port().answer;
-  const std::uint64_t earnable =
-      clock.crediting ? std::uint64_t{count} * 1000 / std::max<std::uint32_t>(clock.floor_bytes_per_second, 1) : 0;
-  return std::uint64_t{AnswerTimeLeftMs()} + earnable;
+  return std::uint64_t{AnswerTimeLeftMs()} + AnswerMsEarnedBy(count);
 }
 
 // The port's time-outs for a read of `count` bytes: the command's, or, where
-// the answer's deadline is nearer, that deadline. Set only when they differ
-// from what the port has. Returns the deadline's limit when it applies, 0
-// otherwise; a port that refuses them is -3.
+// the answer's deadline is nearer, that deadline; the command's are put back
+// once the deadline no longer limits a read. Returns the deadline's limit
+// when it applies, 0 otherwise; a port that refuses them is -3.
 ResultCode FitTimeoutsToDeadline(std::uint32_t count, std::uint64_t* limit_ms) {
   PortState& state = Port();
   const os::SerialTimeouts& command = state.serial_timeouts;
