@@ -11,34 +11,28 @@ from __future__ import annotations
 
 import ctypes
 import datetime as _dt
-import re
-import struct
-from typing import Any, Callable, Iterable, List, Optional, Sequence, Type, TypeVar, Union
+from typing import Any, Iterable, List, Optional, Sequence, Type, Union
 
 from . import _library
-from ._library import LOCK, ProgressCallback
+from ._library import LOCK
+from ._support import (Callback, Progress, check_address, check_ids, check_serial_port, log_bytes,
+                       query_bytes)
+from .enrolments import Enrolments
 from .errors import (BUFFER_TOO_SMALL, INVALID_ARGUMENT, OUT_OF_RANGE, PORT_REFUSED,
-                     CapacityError, Error, ProtocolError, StateError, TerminalError,
-                     argument_error, error_for, result_text)
-from .records import (ANY_IN_OUT_STATE, LOG_RECORD_SIZE, MAX_BATCH, RECORD_SLOT_SIZE,
-                      SYSTEM_DATA_SIZE, Admin, AdminRecord, IORecord, Query, User,
-                      broken_system_data_rule, check_bytes, check_int, date_time_bytes,
-                      date_time_from_bytes)
+                     CapacityError, Error, ProtocolError, StateError, argument_error, error_for,
+                     result_text)
+from .records import (ANY_IN_OUT_STATE, LOG_RECORD_SIZE, MAX_BATCH, SYSTEM_DATA_SIZE, Admin,
+                      AdminRecord, IORecord, Query, User, broken_system_data_rule, check_bytes,
+                      check_int, date_time_bytes, date_time_from_bytes)
 
-Progress = Callable[[int, int], Any]
-"""``progress(done, total)``: called on the caller's thread while a long
-transfer runs, ``done`` rising from 0 to ``total``."""
+__all__ = ["Enrolments", "LINK_SERIAL", "LINK_TCP", "MAX_ENROLMENTS", "MAX_LOG_RECORDS",
+           "MAX_REREADS", "Progress", "TCP_PORT", "Terminal"]
 
 LINK_SERIAL = 0
 LINK_TCP = 1
 TCP_PORT = 7413
 
-_LIST_COUNT, _LIST_IDS, _LIST_RECORDS = 0, 1, 2
-_ADDRESS = re.compile(r"[0-9]{1,3}(\.[0-9]{1,3}){3}")
 _active: Optional["Terminal"] = None
-_NO_PROGRESS = ProgressCallback()  # a null callback: the library skips it
-
-Record = TypeVar("Record", User, Admin)
 
 
 MAX_LOG_RECORDS = 1_000_000
@@ -50,65 +44,6 @@ MAX_ENROLMENTS = 100_000
 MAX_REREADS = 3
 """Reads asked again when the terminal announces more entries than it just
 counted (a punch between the count and the read) before giving up."""
-
-
-def _check_address(address: Any) -> str:
-    if not isinstance(address, str):
-        raise argument_error(INVALID_ARGUMENT, "address must be a str such as '127.0.0.1', got "
-                             f"{type(address).__name__}")
-    fields = address.split(".")
-    # The library's own rule: leading zeros are decimal, and the two
-    # broadcast-like addresses are no terminal.
-    if (not _ADDRESS.fullmatch(address) or any(int(f) > 255 for f in fields)
-            or all(int(f) == 0 for f in fields) or all(int(f) == 255 for f in fields)):
-        raise argument_error(INVALID_ARGUMENT,
-                             f"address must be four decimal fields 0..255, got {address!r}")
-    return address
-
-
-def _check_serial_port(port: Any) -> int:
-    if isinstance(port, str):
-        match = re.fullmatch(r"COM([1-9][0-9]?)", port)
-        if not match:
-            raise argument_error(PORT_REFUSED, f"serial port must be COM1..COM10, got {port!r}")
-        port = int(match.group(1))
-    return check_int("serial port", port, 1, 10, PORT_REFUSED)
-
-
-def _check_ids(name: str, ids: Iterable[int]) -> List[int]:
-    if isinstance(ids, (int, str, bytes)):
-        raise argument_error(OUT_OF_RANGE, f"{name} must be a sequence of IDs")
-    return [check_int(name, i, 0, 0xFFFFFFFF) for i in ids]
-
-
-def _batches(items: Sequence[Any]) -> Iterable[Sequence[Any]]:
-    for start in range(0, len(items), MAX_BATCH):
-        yield items[start:start + MAX_BATCH]
-
-
-class _Callback:
-    """A progress callback for one library call. Exceptions raised by the
-    caller's ``progress`` cannot cross the library, so they are kept and
-    raised once the call has returned."""
-
-    def __init__(self, report: Optional[Callable[[int, int], None]]) -> None:
-        self._report = report
-        self.error: Optional[BaseException] = None
-        self.largest_total = 0
-        self.function = ProgressCallback(self._called)
-
-    def _called(self, total: int, index: int) -> None:
-        self.largest_total = max(self.largest_total, total)
-        if self._report is None or self.error is not None:
-            return
-        try:
-            self._report(total, index)
-        except BaseException as error:  # noqa: BLE001 - re-raised after the call
-            self.error = error
-
-    def reraise(self) -> None:
-        if self.error is not None:
-            raise self.error
 
 
 class Terminal:
@@ -147,7 +82,7 @@ class Terminal:
         """A terminal at an IPv4 ``address`` (dotted decimal; there is no
         default), port 7413. ``terminal_id`` 0..255 must match the
         terminal's own ID."""
-        return cls(LINK_TCP, address=_check_address(address), terminal_id=terminal_id)
+        return cls(LINK_TCP, address=check_address(address), terminal_id=terminal_id)
 
     @classmethod
     def serial(cls, port: Union[int, str], baud_code: int = 2, terminal_id: int = 0) -> "Terminal":
@@ -155,7 +90,7 @@ class Terminal:
         Linux "/dev/COMn" when it exists, else "/dev/ttyS<n-1>"), at
         ``baud_code`` 0..6 (2400, 4800, 9600, 19200, 38400, 57600, 115200
         baud; default 9600)."""
-        return cls(LINK_SERIAL, port=_check_serial_port(port),
+        return cls(LINK_SERIAL, port=check_serial_port(port),
                    comm_state=check_int("baud code", baud_code, 0, 6, PORT_REFUSED),
                    terminal_id=terminal_id)
 
@@ -275,7 +210,7 @@ class Terminal:
                                     operation) from None
             array = (ctypes.c_uint8 * len(buffer)).from_buffer(buffer)
             count = ctypes.c_uint32(0)
-            callback = _Callback(None if progress is None else
+            callback = Callback(None if progress is None else
                                  (lambda total, index: progress(index, total)))
             with LOCK:
                 self._require_open(name)
@@ -391,7 +326,8 @@ class Terminal:
 
     def io_record_count(self, query: Optional[Query] = None) -> int:
         """The number of IO records the query selects (default: all)."""
-        return self._counted("PQ640_GetIORecordNum", _query(query), detail=str(query or Query.all()))
+        return self._counted("PQ640_GetIORecordNum", query_bytes(query),
+                             detail=str(query or Query.all()))
 
     def io_records(self, query: Optional[Query] = None,
                    progress: Optional[Progress] = None) -> List[IORecord]:
@@ -399,19 +335,19 @@ class Terminal:
         order. ProtocolError when a record's time stamp is no real date, or
         when the terminal sends more records than it counted just before."""
         return self._read_log("PQ640_GetIORecordNum", "PQ640_GetIORecordBounded",
-                              [_query(query)], IORecord, progress, "IO records")
+                              [query_bytes(query)], IORecord, progress, "IO records")
 
     def add_io_record(self, record: IORecord) -> None:
         """Adds one IO record."""
-        self._call("PQ640_AddIORecord", _log_bytes(record, IORecord))
+        self._call("PQ640_AddIORecord", log_bytes(record, IORecord))
 
     def delete_io_records(self, query: Query) -> None:
         """Deletes the IO records the query selects (``Query.all()`` for every one)."""
-        self._call("PQ640_DeleteIORecord", _query(query, required=True), detail=str(query))
+        self._call("PQ640_DeleteIORecord", query_bytes(query, required=True), detail=str(query))
 
     def _users_args(self, ids: Iterable[int], start: _dt.datetime, end: _dt.datetime,
                     selector: int) -> List[Any]:
-        id_list = _check_ids("user IDs", ids)
+        id_list = check_ids("user IDs", ids)
         if not 1 <= len(id_list) <= MAX_BATCH:
             raise argument_error(OUT_OF_RANGE, f"give 1..{MAX_BATCH} user IDs, got {len(id_list)}")
         return [len(id_list), (ctypes.c_uint32 * len(id_list))(*id_list),
@@ -439,224 +375,20 @@ class Terminal:
 
     def admin_record_count(self, query: Optional[Query] = None) -> int:
         """The number of administrator log records the query selects."""
-        return self._counted("PQ640_GetAdminRecordNum", _query(query),
+        return self._counted("PQ640_GetAdminRecordNum", query_bytes(query),
                              detail=str(query or Query.all()))
 
     def admin_records(self, query: Optional[Query] = None,
                       progress: Optional[Progress] = None) -> List[AdminRecord]:
         """The administrator log records the query selects (default: all)."""
         return self._read_log("PQ640_GetAdminRecordNum", "PQ640_GetAdminRecordBounded",
-                              [_query(query)], AdminRecord, progress,
+                              [query_bytes(query)], AdminRecord, progress,
                               "administrator log records")
 
     def add_admin_record(self, record: AdminRecord) -> None:
         """Adds one administrator log record."""
-        self._call("PQ640_AddAdminRecord", _log_bytes(record, AdminRecord))
+        self._call("PQ640_AddAdminRecord", log_bytes(record, AdminRecord))
 
     def delete_admin_records(self, query: Query) -> None:
         """Deletes the administrator log records the query selects."""
-        self._call("PQ640_DeleteAdminRecord", _query(query, required=True), detail=str(query))
-
-
-def _query(query: Optional[Query], required: bool = False) -> Any:
-    if query is None and not required:
-        query = Query.all()
-    if not isinstance(query, Query):
-        raise argument_error(OUT_OF_RANGE, "query must be a pq640.Query (Query.all() for every "
-                             f"record, Query(raw) for 18 raw bytes), got {type(query).__name__}")
-    return (ctypes.c_uint8 * len(query.raw)).from_buffer_copy(query.raw)
-
-
-def _log_bytes(record: Any, kind: type) -> Any:
-    if not isinstance(record, kind):
-        raise argument_error(OUT_OF_RANGE, f"record must be a pq640.{kind.__name__}, got "
-                             f"{type(record).__name__}")
-    return (ctypes.c_uint8 * LOG_RECORD_SIZE).from_buffer_copy(record.to_bytes())
-
-
-class Enrolments:
-    """The user table (``terminal.users``) or the administrator table
-    (``terminal.admins``) of an open terminal. Records are :class:`User` or
-    :class:`Admin` values; lists of any length are sent in batches of up to
-    1000."""
-
-    def __init__(self, terminal: Terminal, record_type: Type[Any]) -> None:
-        self._terminal = terminal
-        self._type = record_type
-        self._users = record_type is User
-        noun = "User" if self._users else "Admin"
-        self._get = f"PQ640_Get{noun}Data"
-        self._add = f"PQ640_Add{noun}Data"
-        self._delete = f"PQ640_Delete{noun}Data"
-        self._delete_all = f"PQ640_DeleteAll{noun}Data"
-        self._list = f"PQ640_GetAll{noun}DataBounded"
-        self._what = "users" if self._users else "administrators"
-        self._noun = "user" if self._users else "administrator"
-
-    def count(self) -> int:
-        """The number of records held."""
-        count = ctypes.c_uint32(0)
-        self._terminal._call(self._list, 0, ctypes.byref(count), None, _LIST_COUNT, _NO_PROGRESS)
-        return count.value
-
-    def _listing(self, mode: int, entry_size: int,
-                 progress: Optional[Progress]) -> "tuple[bytearray, int]":
-        counted = self.count()
-        if counted == 0:
-            return bytearray(), 0
-        return self._terminal._read_bounded(self._list, (), (mode,), counted, entry_size,
-                                            self._what, "max_enrolments", progress)
-
-    def ids(self) -> List[int]:
-        """The IDs held, in the terminal's order."""
-        with LOCK:
-            buffer, got = self._listing(_LIST_IDS, 4, None)
-            return list(struct.unpack_from(f"<{got}I", buffer))
-
-    def all(self, progress: Optional[Progress] = None) -> List[Record]:
-        """Every record, templates and codes included."""
-        with LOCK:
-            buffer, got = self._listing(_LIST_RECORDS, RECORD_SLOT_SIZE, progress)
-            if progress is not None:
-                progress(got, got)
-            return _slots(self._type, buffer, got)
-
-    def get(self, record_id: int) -> Record:
-        """The record with this ID. TerminalError when the terminal does not
-        hold it (the simulator answers result byte 7)."""
-        slot = (ctypes.c_uint8 * RECORD_SLOT_SIZE).from_buffer_copy(
-            struct.pack("<I", check_int("ID", record_id, 0, 0xFFFFFFFF)).ljust(RECORD_SLOT_SIZE,
-                                                                              b"\0"))
-        self._terminal._call(self._get, slot, detail=f"{self._noun} {record_id}")
-        return self._type.from_slot(bytes(slot))
-
-    def get_many(self, ids: Iterable[int]) -> List[Record]:
-        """The records of these IDs that the terminal holds, in the order
-        asked; unknown IDs are left out."""
-        id_list = _check_ids("IDs", ids)
-        if not self._users:
-            return [record for record in (self._get_or_none(i) for i in id_list) if record]
-        records: List[Record] = []
-        with LOCK:
-            for batch in _batches(id_list):
-                count = ctypes.c_uint32(len(batch))
-                buffer = (ctypes.c_uint8 * (len(batch) * RECORD_SLOT_SIZE))()
-                self._terminal._call("PQ640_GetUsersData", ctypes.byref(count),
-                                     (ctypes.c_uint32 * len(batch))(*batch), buffer, _NO_PROGRESS)
-                records.extend(_slots(self._type, buffer, count.value))
-        return records
-
-    def _get_or_none(self, record_id: int) -> Optional[Record]:
-        try:
-            return self.get(record_id)
-        except TerminalError:
-            return None
-
-    def _check_record(self, record: Any) -> Any:
-        if not isinstance(record, self._type):
-            raise argument_error(OUT_OF_RANGE, f"record must be a pq640.{self._type.__name__}, "
-                                 f"got {type(record).__name__}")
-        return (ctypes.c_uint8 * RECORD_SLOT_SIZE).from_buffer_copy(record.to_slot())
-
-    def add(self, record: Record) -> None:
-        """Enrols one record, replacing a record with the same ID."""
-        self._terminal._call(self._add, self._check_record(record),
-                             detail=f"{self._noun} {record.id}")
-
-    def add_many(self, records: Iterable[Record],
-                 progress: Optional[Progress] = None) -> bytes:
-        """Enrols many records and returns the terminal's result byte for each,
-        in order (0 enrolled; anything else the terminal's refusal, e.g. 8
-        table full or 9 malformed in the simulator). A failure of the
-        transfer itself raises."""
-        slots = [self._check_record(r) for r in records]
-        total = len(slots)
-        results = bytearray()
-        with LOCK:
-            self._terminal._require_open(self._add)
-            for start in range(0, total, MAX_BATCH):
-                batch = slots[start:start + MAX_BATCH]
-                if self._users:
-                    results += self._add_users(batch, start, total, progress)
-                    continue
-                for offset, slot in enumerate(batch):
-                    if progress is not None:
-                        progress(start + offset, total)
-                    results.append(_result_byte(lambda: self._terminal._call(self._add, slot)))
-            if progress is not None:
-                progress(total, total)
-        return bytes(results)
-
-    def _add_users(self, batch: List[Any], start: int, total: int,
-                   progress: Optional[Progress]) -> bytes:
-        n = len(batch)
-        buffer = (ctypes.c_uint8 * (n * RECORD_SLOT_SIZE))()
-        for i, slot in enumerate(batch):
-            ctypes.memmove(ctypes.byref(buffer, i * RECORD_SLOT_SIZE), slot, RECORD_SLOT_SIZE)
-        results = (ctypes.c_uint8 * n)()
-        calls = [0]
-
-        def report(_: int, index: int) -> None:
-            # The library calls twice per record: before sending it, then
-            # before reading its result byte. Only the second pass is progress.
-            calls[0] += 1
-            if calls[0] > n and progress is not None:
-                progress(start + index, total)
-
-        callback = _Callback(report)
-        try:
-            self._terminal._call("PQ640_AddUsersData", n, buffer, results, callback.function)
-        finally:
-            callback.reraise()
-        return bytes(results)
-
-    def delete(self, record_id: int) -> None:
-        """Deletes one record. TerminalError when the terminal does not hold it."""
-        self._terminal._call(self._delete, check_int("ID", record_id, 0, 0xFFFFFFFF),
-                             detail=f"{self._noun} {record_id}")
-
-    def delete_many(self, ids: Iterable[int]) -> bytes:
-        """Deletes many records and returns the terminal's result byte for
-        each ID, in order (0 deleted; 7 not held, in the simulator)."""
-        id_list = _check_ids("IDs", ids)
-        results = bytearray()
-        with LOCK:
-            self._terminal._require_open(self._delete)
-            for batch in _batches(id_list):
-                if not self._users:
-                    results += bytes(_result_byte(
-                        lambda i=i: self._terminal._call(self._delete, i)) for i in batch)
-                    continue
-                out = (ctypes.c_uint8 * len(batch))()
-                self._terminal._call("PQ640_DeleteUsersData", len(batch),
-                                     (ctypes.c_uint32 * len(batch))(*batch), out, _NO_PROGRESS)
-                results += bytes(out)
-        return bytes(results)
-
-    def clear(self) -> None:
-        """Deletes every record of this table."""
-        self._terminal._call(self._delete_all)
-
-
-def _result_byte(command: Callable[[], None]) -> int:
-    """The terminal's result byte of one command: 0, or the byte it refused with."""
-    try:
-        command()
-    except TerminalError as error:
-        assert error.code is not None
-        return error.code
-    return 0
-
-
-def _slots(record_type: Type[Any], buffer: Any, count: int) -> List[Any]:
-    view = memoryview(buffer).cast("B")
-    records = []
-    for i in range(count):
-        slot = view[i * RECORD_SLOT_SIZE:(i + 1) * RECORD_SLOT_SIZE]
-        try:
-            records.append(record_type.from_slot(slot))
-        except Error as error:
-            raise ProtocolError(INVALID_ARGUMENT, result_text(INVALID_ARGUMENT),
-                                f"record {i} is malformed ({error.detail})") from None
-    return records
-
+        self._call("PQ640_DeleteAdminRecord", query_bytes(query, required=True), detail=str(query))
