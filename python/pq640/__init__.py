@@ -16,8 +16,8 @@ from .errors import (BUFFER_TOO_SMALL, ArgumentError, CapacityError, Error, Libr
                      LinkError, ProtocolError, StateError, TerminalError, result_text)
 from .export import (ADMIN_RECORD_COLUMNS, IO_RECORD_COLUMNS, enrolment_from_fields,
                      record_fields, to_json, write_csv)
-from .records import (ANY_IN_OUT_STATE, MAX_BATCH, Admin, AdminRecord, IORecord, Query, User,
-                      broken_system_data_rule)
+from .records import Admin, AdminRecord, IORecord, Query, User
+from .values import ANY_IN_OUT_STATE, MAX_BATCH, broken_system_data_rule
 from .terminal import MAX_ENROLMENTS, MAX_LOG_RECORDS, Enrolments, Progress, Terminal
 
 __version__ = "1.0.0"

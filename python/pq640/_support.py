@@ -10,7 +10,8 @@ from typing import Any, Callable, Iterable, List, Optional, Sequence, Type
 from ._library import ProgressCallback
 from .errors import (INVALID_ARGUMENT, OUT_OF_RANGE, PORT_REFUSED, Error, ProtocolError,
                      TerminalError, argument_error, result_text)
-from .records import LOG_RECORD_SIZE, MAX_BATCH, RECORD_SLOT_SIZE, Query, check_int
+from .records import Query
+from .values import LOG_RECORD_SIZE, MAX_BATCH, RECORD_SLOT_SIZE, check_int
 
 Progress = Callable[[int, int], Any]
 """``progress(done, total)``: called on the caller's thread while a long

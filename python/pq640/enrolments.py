@@ -9,7 +9,8 @@ from ._library import LOCK
 from ._support import (LIST_COUNT, LIST_IDS, LIST_RECORDS, NO_PROGRESS, Callback, Progress,
                        batches, check_ids, result_byte, slots)
 from .errors import OUT_OF_RANGE, TerminalError, argument_error
-from .records import MAX_BATCH, RECORD_SLOT_SIZE, Admin, User, check_int
+from .records import Admin, User
+from .values import MAX_BATCH, RECORD_SLOT_SIZE, check_int
 
 if TYPE_CHECKING:
     from .terminal import Terminal

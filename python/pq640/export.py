@@ -15,7 +15,8 @@ import json
 from typing import Any, Dict, Iterable, List, TextIO, Union
 
 from .errors import OUT_OF_RANGE, argument_error
-from .records import Admin, AdminRecord, IORecord, User, is_valid_date_time, text_cell, text_field
+from .records import Admin, AdminRecord, IORecord, User, text_cell, text_field
+from .values import is_valid_date_time
 
 IO_RECORD_COLUMNS = ("time", "user_id", "verification", "in_out_state", "work_code")
 ADMIN_RECORD_COLUMNS = ("time", "admin_id", "operation", "target_user_id", "reserved")

@@ -21,9 +21,10 @@ from .enrolments import Enrolments
 from .errors import (BUFFER_TOO_SMALL, INVALID_ARGUMENT, OUT_OF_RANGE, PORT_REFUSED,
                      CapacityError, Error, ProtocolError, StateError, argument_error, error_for,
                      result_text)
-from .records import (ANY_IN_OUT_STATE, LOG_RECORD_SIZE, MAX_BATCH, SYSTEM_DATA_SIZE, Admin,
-                      AdminRecord, IORecord, Query, User, broken_system_data_rule, check_bytes,
-                      check_int, date_time_bytes, date_time_from_bytes)
+from .records import Admin, AdminRecord, IORecord, Query, User
+from .values import (ANY_IN_OUT_STATE, LOG_RECORD_SIZE, MAX_BATCH, SYSTEM_DATA_SIZE,
+                     broken_system_data_rule, check_bytes, check_int, date_time_bytes,
+                     date_time_from_bytes)
 
 __all__ = ["Enrolments", "LINK_SERIAL", "LINK_TCP", "MAX_ENROLMENTS", "MAX_LOG_RECORDS",
            "MAX_REREADS", "Progress", "TCP_PORT", "Terminal"]

@@ -10,7 +10,7 @@ import pytest
 
 import pq640
 from pq640 import _library
-from pq640.records import SYSTEM_DATA_RULES
+from pq640.values import SYSTEM_DATA_RULES
 
 from conftest import HEADER
 

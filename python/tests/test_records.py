@@ -7,7 +7,7 @@ import struct
 import pytest
 
 import pq640
-from pq640.records import RECORD_SLOT_SIZE, date_time_bytes
+from pq640.values import RECORD_SLOT_SIZE, date_time_bytes
 
 T = dt.datetime
 
