@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 
 #include <cstdio>
+#include <set>
 
 #include "postgres_values.h"
 #include "schema.h"
@@ -248,14 +249,16 @@ class PostgresStore : public Store {
 
   std::unique_ptr<Claim> TryClaim(const std::string& terminal) override {
     const std::int64_t key = LockKey(terminal);
-    auto result = Query("SELECT pg_try_advisory_lock($1)", {std::to_string(key)});
-    if (result->Text(0, 0) != "t") return nullptr;
+    if (!TryLock(key)) return nullptr;
+    held_.insert(key);
     return std::make_unique<AdvisoryClaim>(*this, key);
   }
 
   // A failed unlock leaves the lock to the end of the session; never throws,
-  // as it runs while a claim is dropped.
+  // as it runs while a claim is dropped. A claim lost with its session is
+  // not this process's to unlock.
   void Unlock(std::int64_t key) noexcept {
+    if (held_.erase(key) == 0) return;
     try {
       Exec("SELECT pg_advisory_unlock($1)", {std::to_string(key)});
     } catch (const StoreError&) {
@@ -284,6 +287,26 @@ class PostgresStore : public Store {
                        Trimmed(PQerrorMessage(connection_)));
     }
     Prepare();
+    // Advisory locks end with their session. The claims this process still
+    // holds are taken again; one that another collector took in between
+    // ends the cycle here rather than let two processes sync one terminal.
+    bool lost = false;
+    for (auto key = held_.begin(); key != held_.end();) {
+      if (TryLock(*key)) {
+        ++key;
+      } else {
+        key = held_.erase(key);
+        lost = true;
+      }
+    }
+    if (lost) {
+      throw StoreError("PostgreSQL: the connection was opened again, but another collector claimed this "
+                       "worker's terminal in between; this cycle ends and a later one syncs it");
+    }
+  }
+
+  bool TryLock(std::int64_t key) {
+    return Query("SELECT pg_try_advisory_lock($1)", {std::to_string(key)})->Text(0, 0) == "t";
   }
 
   std::unique_ptr<Result> Query(const std::string& sql, const Params& params = {}) {
@@ -344,27 +367,7 @@ class PostgresStore : public Store {
     const std::int64_t last =
         Query("UPDATE row_sequence SET last = last + $1 RETURNING last", {std::to_string(rows.size())})->Integer(0, 0);
     const std::int64_t base = last - static_cast<std::int64_t>(rows.size());
-    std::vector<std::optional<std::string>> local, utc, owner, kind, in_out, value, raw, twin, flags;
-    for (const LogRow& row : rows) {
-      local.push_back(TimeText(RecordTime(row.raw)));
-      utc.push_back(row.utc ? std::optional<std::string>(TimeText(*row.utc)) : std::nullopt);
-      if (log == LogKind::kIo) {
-        const IoFields fields = DecodeIo(row.raw);
-        owner.push_back(std::to_string(fields.user_id));
-        kind.push_back(std::to_string(fields.verification));
-        in_out.push_back(std::to_string(fields.in_out));
-        value.push_back(std::to_string(fields.work_code));
-      } else {
-        const AdminFields fields = DecodeAdmin(row.raw);
-        owner.push_back(std::to_string(fields.admin_id));
-        kind.push_back(std::to_string(fields.operation));
-        in_out.push_back("0");
-        value.push_back(std::to_string(fields.target_user_id));
-      }
-      raw.push_back(Hex(row.raw));
-      twin.push_back(std::to_string(row.twin));
-      flags.push_back(std::to_string((row.late ? 1 : 0) + (row.utc_ambiguous ? 2 : 0)));
-    }
+    const InsertArrays arrays = ToInsertArrays(log, rows);
     const std::string source =
         " FROM unnest($2::TEXT[], $3::TEXT[], $4::TEXT[], $5::TEXT[], $6::TEXT[], $7::TEXT[], $8::TEXT[], "
         "$9::TEXT[], $12::TEXT[]) WITH ORDINALITY AS x(l, u, o, k, io, v, r, t, f, n) "
@@ -380,15 +383,15 @@ class PostgresStore : public Store {
               "v::BIGINT, decode(r, 'hex'), t::INTEGER, $10, $11::BIGINT + n, f::INTEGER % 2, f::INTEGER / 2" +
                   source;
     const auto result =
-        Query(sql, {terminal, ArrayLiteral(local), ArrayLiteral(utc), ArrayLiteral(owner), ArrayLiteral(kind),
-                    ArrayLiteral(in_out), ArrayLiteral(value), ArrayLiteral(raw), ArrayLiteral(twin),
-                    std::to_string(at), std::to_string(base), ArrayLiteral(flags)});
+        Query(sql, {terminal, arrays.local, arrays.utc, arrays.owner, arrays.kind, arrays.in_out, arrays.value,
+                    arrays.raw, arrays.twin, std::to_string(at), std::to_string(base), arrays.flags});
     return result->Affected();
   }
 
   PGconn* connection_;
   bool read_only_ = false;
   bool in_transaction_ = false;
+  std::set<std::int64_t> held_;  // the advisory locks of this process's live claims
 };
 
 AdvisoryClaim::~AdvisoryClaim() { store_.Unlock(key_); }

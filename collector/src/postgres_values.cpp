@@ -44,4 +44,30 @@ std::int64_t LockKey(const std::string& terminal) {
   return static_cast<std::int64_t>(hash);
 }
 
+InsertArrays ToInsertArrays(LogKind log, const std::vector<LogRow>& rows) {
+  std::vector<std::optional<std::string>> local, utc, owner, kind, in_out, value, raw, twin, flags;
+  for (const LogRow& row : rows) {
+    local.push_back(TimeText(RecordTime(row.raw)));
+    utc.push_back(row.utc ? std::optional<std::string>(TimeText(*row.utc)) : std::nullopt);
+    if (log == LogKind::kIo) {
+      const IoFields fields = DecodeIo(row.raw);
+      owner.push_back(std::to_string(fields.user_id));
+      kind.push_back(std::to_string(fields.verification));
+      in_out.push_back(std::to_string(fields.in_out));
+      value.push_back(std::to_string(fields.work_code));
+    } else {
+      const AdminFields fields = DecodeAdmin(row.raw);
+      owner.push_back(std::to_string(fields.admin_id));
+      kind.push_back(std::to_string(fields.operation));
+      in_out.push_back("0");
+      value.push_back(std::to_string(fields.target_user_id));
+    }
+    raw.push_back(Hex(row.raw));
+    twin.push_back(std::to_string(row.twin));
+    flags.push_back(std::to_string((row.late ? 1 : 0) + (row.utc_ambiguous ? 2 : 0)));
+  }
+  return {ArrayLiteral(local), ArrayLiteral(utc), ArrayLiteral(owner), ArrayLiteral(kind), ArrayLiteral(in_out),
+          ArrayLiteral(value), ArrayLiteral(raw), ArrayLiteral(twin), ArrayLiteral(flags)};
+}
+
 }  // namespace pq640collect::postgres

@@ -1,5 +1,5 @@
 // Values crossing libpq: a result's cells, records as bytea hex text,
-// array literals, and the names and keys the store derives from its inputs.
+// array literals, the arrays of an insert, and the names and keys the store derives from its inputs.
 #pragma once
 
 #include <libpq-fe.h>
@@ -50,6 +50,12 @@ RawRecord FromHex(const std::string& text);
 std::string ArrayLiteral(const std::vector<std::optional<std::string>>& values);
 std::optional<PQ640_DateTime> OptionalTime(const std::optional<std::string>& text);
 const char* Table(LogKind log);
+// One log's rows as the array literals of one INSERT ... unnest: a column
+// each, the record's fields decoded as the tables hold them.
+struct InsertArrays {
+  std::string local, utc, owner, kind, in_out, value, raw, twin, flags;
+};
+InsertArrays ToInsertArrays(LogKind log, const std::vector<LogRow>& rows);
 // The advisory lock key that claims one terminal.
 std::int64_t LockKey(const std::string& terminal);
 
