@@ -1,4 +1,5 @@
-// PostgreSQL: two collectors with two workers each share twenty terminals.
+// PostgreSQL: two collectors with two workers each share twenty terminals,
+// a restart under a running collector, and claims across a restart.
 // Needs a server: scripts/pg-test-cluster starts a throw-away one on
 // loopback and passes its URL in PQ640_TEST_POSTGRES_URL; without it the
 // test is skipped.
@@ -151,6 +152,51 @@ TEST(PostgresFleet, ARestartUnderOneWorkerIsWaitedOutWithoutAnExit) {
   for (int i = 0; i < fleet.size(); ++i) {
     EXPECT_EQ(Sorted(held.at("t" + std::to_string(i + 1))), Sorted(fleet.Log(i, LogKind::kIo)));
   }
+}
+
+// A restart ends every session and with it every advisory lock. A claim a
+// worker still holds is taken again with its connection; when another
+// collector took it in between, the worker's cycle ends with an error rather
+// than go on beside that collector, and its lost claim releases nothing.
+TEST(PostgresFleet, AClaimIsTakenAgainAfterARestartOrItsCycleEnds) {
+  const auto server = ServerUrl();
+  const char* restart = std::getenv("PQ640_TEST_POSTGRES_RESTART");
+  if (!server || restart == nullptr) GTEST_SKIP() << "no PostgreSQL server (run under scripts/pg-test-cluster)";
+  FreshDatabase database(*server, "claims");
+  const auto first = OpenStore(database.Url());
+  const auto second = OpenStore(database.Url());
+  first->Migrate();
+  // The statement that meets the dead session fails; the one after it opens
+  // the connection again. The errors of both are returned.
+  const auto after_restart = [](Store& store) {
+    std::string errors;
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      try {
+        store.Status();
+      } catch (const StoreError& error) {
+        errors += std::string(error.what()) + "\n";
+      }
+    }
+    return errors;
+  };
+
+  auto claim = first->TryClaim("t1");
+  ASSERT_TRUE(claim);
+  ASSERT_EQ(std::system(restart), 0);
+  after_restart(*second);
+  EXPECT_EQ(after_restart(*first).find("another collector"), std::string::npos);
+  EXPECT_NO_THROW(first->Status());
+  EXPECT_FALSE(second->TryClaim("t1")) << "the restart handed a held claim to another collector";
+
+  ASSERT_EQ(std::system(restart), 0);
+  after_restart(*second);
+  auto taken = second->TryClaim("t1");
+  ASSERT_TRUE(taken);
+  EXPECT_NE(after_restart(*first).find("another collector claimed this worker's terminal"), std::string::npos);
+  claim.reset();
+  EXPECT_FALSE(first->TryClaim("t1")) << "the other collector holds it";
+  taken.reset();
+  EXPECT_TRUE(first->TryClaim("t1"));
 }
 
 }  // namespace
