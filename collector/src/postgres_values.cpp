@@ -31,13 +31,6 @@ std::string ArrayLiteral(const std::vector<std::optional<std::string>>& values) 
   return text + "}";
 }
 
-std::optional<PQ640_DateTime> OptionalTime(const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  return ParseTimeText(*text);
-}
-
-const char* Table(LogKind log) { return log == LogKind::kIo ? "io_records" : "admin_records"; }
-
 std::int64_t LockKey(const std::string& terminal) {
   std::uint64_t hash = 14695981039346656037ull;  // FNV-1a of a fixed prefix and the name
   for (char c : "pq640-collect:" + terminal) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;

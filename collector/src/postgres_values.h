@@ -48,8 +48,6 @@ std::string Hex(const RawRecord& raw);
 RawRecord FromHex(const std::string& text);
 // A PostgreSQL array literal of plain values; null entries become NULL.
 std::string ArrayLiteral(const std::vector<std::optional<std::string>>& values);
-std::optional<PQ640_DateTime> OptionalTime(const std::optional<std::string>& text);
-const char* Table(LogKind log);
 // One log's rows as the array literals of one INSERT ... unnest: a column
 // each, the record's fields decoded as the tables hold them.
 struct InsertArrays {

@@ -1,38 +1,17 @@
 #include "sqlite_store.h"
 
-#include <fcntl.h>
 #include <sqlite3.h>
-#include <sys/file.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 
+#include "file_claim.h"
 #include "schema.h"
 #include "sqlite_statement.h"
 #include "store_queries.h"
 
 namespace pq640collect {
 namespace {
-
-std::optional<PQ640_DateTime> OptionalTime(const std::optional<std::string>& text) {
-  if (!text) return std::nullopt;
-  return ParseTimeText(*text);
-}
-
-const char* Table(LogKind log) { return log == LogKind::kIo ? "io_records" : "admin_records"; }
-
-class FileClaim : public Claim {
- public:
-  explicit FileClaim(int fd) : fd_(fd) {}
-  ~FileClaim() override { close(fd_); }  // closing drops the flock
-  FileClaim(const FileClaim&) = delete;
-  FileClaim& operator=(const FileClaim&) = delete;
-
- private:
-  int fd_;
-};
 
 class SqliteStore : public Store {
  public:
@@ -286,23 +265,7 @@ class SqliteStore : public Store {
   }
 
   std::unique_ptr<Claim> TryClaim(const std::string& terminal) override {
-    const std::filesystem::path dir = path_ + ".claims";
-    std::error_code ignored;
-    std::filesystem::create_directories(dir, ignored);
-    // Hex of the name: any terminal name becomes a safe file name.
-    std::string file;
-    for (unsigned char c : terminal) {
-      static const char* digits = "0123456789abcdef";
-      file += digits[c >> 4];
-      file += digits[c & 15];
-    }
-    const int fd = open((dir / (file + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) throw StoreError("cannot create the claim file in " + dir.string() + ": " + std::strerror(errno));
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      close(fd);
-      return nullptr;
-    }
-    return std::make_unique<FileClaim>(fd);
+    return TryFileClaim(path_ + ".claims", terminal);
   }
 
  private:

@@ -1,6 +1,15 @@
 #include "store_queries.h"
 
+#include "record_layout.h"
+
 namespace pq640collect {
+
+const char* Table(LogKind log) { return log == LogKind::kIo ? "io_records" : "admin_records"; }
+
+std::optional<PQ640_DateTime> OptionalTime(const std::optional<std::string>& text) {
+  if (!text) return std::nullopt;
+  return ParseTimeText(*text);
+}
 
 std::string StatusQuery() {
   return "SELECT t.name, s.last_success, s.last_attempt, "
