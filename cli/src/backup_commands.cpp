@@ -64,8 +64,7 @@ int WriteAll(const WritePlan& plan, std::size_t io_there, std::size_t admin_log_
     }
     status = write(tally);
   };
-  step([&](Tally& t) { return plan.users->empty() ? int{kExitOk} : AddUsers(*plan.users, t); }, users,
-       plan.users->size());
+  step([&](Tally& t) { return AddUsers(*plan.users, t); }, users, plan.users->size());
   step([&](Tally& t) { return AddAdmins(*plan.admins, t); }, admins, plan.admins->size());
   if (plan.logs) {
     step([&](Tally& t) { return AddIoRecords(plan.io_records, t); }, io, plan.io_records.size());
@@ -79,16 +78,8 @@ int WriteAll(const WritePlan& plan, std::size_t io_there, std::size_t admin_log_
   if (plan.settings != nullptr) {
     step(
         [&](Tally& t) {
-          const PQ640_ResultCode r = PQ640_SetSystemData(plan.settings);
-          if (r == PQ640_OK) {
-            ++t.done;
-          } else if (r > 0 && r <= 255) {
-            t.Refuse("the settings block", static_cast<unsigned>(r));
-          } else {
-            ++t.skipped;
-            return Fail("writing the settings block", r);
-          }
-          return int{kExitOk};
+          return CountResult(PQ640_SetSystemData(plan.settings), t, 1, "the settings block",
+                             "writing the settings block");
         },
         settings, 1);
     shown.push_back(&settings);
@@ -277,10 +268,6 @@ void AddCopyUsers(CLI::App& app, AdminContext& context) {
       }
     } else if (*target.serial_port < 1 || *target.serial_port > 10) {
       RefuseInput("--to " + options->target, "serial ports are COM1..COM10");
-    }
-    if (options->target_id > 255) {
-      RefuseInput("--to-id " + std::to_string(options->target_id),
-                  "terminal IDs are 0..255");
     }
     LinkOptions to = target;
     to.terminal_id = static_cast<std::uint16_t>(options->target_id);

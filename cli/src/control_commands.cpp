@@ -145,9 +145,6 @@ void AddLineCommands(CLI::App& app, AdminContext& context) {
   change_id->add_option("N", *new_id, "New terminal ID (0..255)")->required()->transform(NumberIn(0, 255, "terminal IDs"));
   change_id->callback([&context, new_id] {
     const std::uint32_t id = *new_id;
-    if (id > 255) {
-      RefuseInput("change-id " + std::to_string(id), "terminal IDs are 0..255");
-    }
     context.action = [id] {
       if (auto r = PQ640_ChangeTerminalID(static_cast<std::uint16_t>(id)); r != PQ640_OK) {
         return Fail("changing the terminal ID to " + std::to_string(id), r);
@@ -163,10 +160,6 @@ void AddLineCommands(CLI::App& app, AdminContext& context) {
   comm_mode->add_option("N", *mode, "Communication mode (0..2)")->required()->transform(NumberIn(0, 2, "communication modes"));
   comm_mode->callback([&context, mode] {
     const std::uint32_t value = *mode;
-    if (value > 2) {
-      RefuseInput("comm-mode " + std::to_string(value),
-                  "communication modes are 0..2");
-    }
     context.action = [value] {
       if (auto r = PQ640_SetTermCommMode(static_cast<std::uint8_t>(value)); r != PQ640_OK) {
         return Fail("setting communication mode " + std::to_string(value), r);

@@ -171,20 +171,29 @@ int OneByOne(const std::vector<Item>& items, Tally& tally, const std::string& do
   const PQ640_ProgressCallback draw = progress.Callback();
   for (std::size_t i = 0; i < items.size(); ++i) {
     if (draw) draw(static_cast<std::uint32_t>(items.size()), static_cast<std::uint32_t>(i));
-    const PQ640_ResultCode r = send(items[i]);
-    if (r == PQ640_OK) {
-      ++tally.done;
-    } else if (r > 0 && r <= 255) {
-      tally.Refuse(name(items[i], i), static_cast<unsigned>(r));
-    } else {
-      tally.skipped += items.size() - i;
-      return Fail(doing + " (" + name(items[i], i) + ")", r);
+    const std::string record = name(items[i], i);
+    if (int status = CountResult(send(items[i]), tally, items.size() - i, record, doing + " (" + record + ")");
+        status != kExitOk) {
+      return status;
     }
   }
   return kExitOk;
 }
 
 }  // namespace
+
+int CountResult(PQ640_ResultCode r, Tally& tally, std::size_t remaining, const std::string& record,
+                const std::string& what) {
+  if (r == PQ640_OK) {
+    ++tally.done;
+  } else if (r > 0 && r <= 255) {
+    tally.Refuse(record, static_cast<unsigned>(r));
+  } else {
+    tally.skipped += remaining;
+    return Fail(what, r);
+  }
+  return kExitOk;
+}
 
 int AddAdmins(const std::vector<PQ640_AdminData>& admins, Tally& tally) {
   return OneByOne(

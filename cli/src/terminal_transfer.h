@@ -8,6 +8,7 @@
 #include <pq640/pq640.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "tally.h"
@@ -34,6 +35,11 @@ int AddIoRecords(const std::vector<PQ640_IORecord>& records, Tally& tally);
 int AddAdminRecords(const std::vector<PQ640_AdminRecord>& records, Tally& tally);
 int DeleteUsers(const std::vector<std::uint32_t>& ids, Tally& tally);
 int DeleteAdmins(const std::vector<std::uint32_t>& ids, Tally& tally);
+// One command's result, counted: 0 done; 1..255 the terminal refused
+// `record`, and the run goes on; anything else a failure of the link, which
+// counts the `remaining` records as skipped and is reported as `what` failed.
+int CountResult(PQ640_ResultCode r, Tally& tally, std::size_t remaining, const std::string& record,
+                const std::string& what);
 
 // Over TCP every command costs the terminal's reconnect pause.
 inline constexpr double kSecondsPerCommand = 0.45;
