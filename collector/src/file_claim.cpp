@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <span>
+
+#include "record_layout.h"
 
 namespace pq640collect {
 namespace {
@@ -29,13 +32,9 @@ std::unique_ptr<Claim> TryFileClaim(const std::string& claims, const std::string
   std::error_code ignored;
   std::filesystem::create_directories(dir, ignored);
   // Hex of the name: any terminal name becomes a safe file name.
-  std::string file;
-  for (unsigned char c : terminal) {
-    static const char* digits = "0123456789abcdef";
-    file += digits[c >> 4];
-    file += digits[c & 15];
-  }
-  const int fd = open((dir / (file + ".lock")).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  const std::string file =
+      HexDigits(std::span(reinterpret_cast<const std::uint8_t*>(terminal.data()), terminal.size())) + ".lock";
+  const int fd = open((dir / file).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) throw StoreError("cannot create the claim file in " + dir.string() + ": " + std::strerror(errno));
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     close(fd);

@@ -1,10 +1,6 @@
 #include "postgres_store.h"
 
-#include <libpq-fe.h>
-
-#include <cstdio>
-#include <set>
-
+#include "postgres_connection.h"
 #include "postgres_values.h"
 #include "schema.h"
 #include "store_queries.h"
@@ -14,55 +10,30 @@ namespace {
 
 using namespace postgres;
 
-class PostgresStore;
-
-class AdvisoryClaim : public Claim {
- public:
-  AdvisoryClaim(PostgresStore& store, std::int64_t key) : store_(store), key_(key) {}
-  ~AdvisoryClaim() override;
-  AdvisoryClaim(const AdvisoryClaim&) = delete;
-  AdvisoryClaim& operator=(const AdvisoryClaim&) = delete;
-
- private:
-  PostgresStore& store_;
-  std::int64_t key_;
-};
-
 class PostgresStore : public Store {
  public:
-  PostgresStore(const std::string& url, StoreAccess access)
-      : connection_(PQconnectdb(url.c_str())), read_only_(access == StoreAccess::kReadOnly) {
-    if (PQstatus(connection_) != CONNECTION_OK) {
-      const std::string message = PQerrorMessage(connection_);
-      PQfinish(connection_);
-      throw StoreError("PostgreSQL: cannot connect: " + Trimmed(message));
-    }
-    Prepare();
-  }
-  ~PostgresStore() override { PQfinish(connection_); }
-  PostgresStore(const PostgresStore&) = delete;
-  PostgresStore& operator=(const PostgresStore&) = delete;
+  PostgresStore(const std::string& url, StoreAccess access) : db_(url, access == StoreAccess::kReadOnly) {}
 
   void Migrate() override {
-    InTransaction([&] {
+    db_.InTransaction([&] {
       // Collectors starting together migrate one after the other; even
       // CREATE TABLE IF NOT EXISTS races without the lock.
-      Exec("SELECT pg_advisory_xact_lock(6406400)");
-      Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, applied_at BIGINT NOT NULL)");
-      const std::int64_t have = Query("SELECT COALESCE(MAX(version), 0) FROM schema_version")->Integer(0, 0);
+      db_.Exec("SELECT pg_advisory_xact_lock(6406400)");
+      db_.Exec("CREATE TABLE IF NOT EXISTS schema_version (version INTEGER PRIMARY KEY, applied_at BIGINT NOT NULL)");
+      const std::int64_t have = db_.Query("SELECT COALESCE(MAX(version), 0) FROM schema_version")->Integer(0, 0);
       for (const Migration& migration : Migrations(Dialect::kPostgres)) {
         if (migration.version <= have) continue;
-        for (const std::string& statement : migration.statements) Exec(statement);
-        Exec("INSERT INTO schema_version (version, applied_at) VALUES ($1, EXTRACT(EPOCH FROM now())::BIGINT)",
-             {std::to_string(migration.version)});
+        for (const std::string& statement : migration.statements) db_.Exec(statement);
+        db_.Exec("INSERT INTO schema_version (version, applied_at) VALUES ($1, EXTRACT(EPOCH FROM now())::BIGINT)",
+                 {std::to_string(migration.version)});
       }
     });
   }
 
   void RequireCurrentSchema() override {
-    const auto exists = Query("SELECT to_regclass('schema_version') IS NOT NULL");
+    const auto exists = db_.Query("SELECT to_regclass('schema_version') IS NOT NULL");
     if (exists->Text(0, 0) != "t" ||
-        Query("SELECT COALESCE(MAX(version), 0) FROM schema_version")->Integer(0, 0) < kSchemaVersion) {
+        db_.Query("SELECT COALESCE(MAX(version), 0) FROM schema_version")->Integer(0, 0) < kSchemaVersion) {
       throw StoreError("PostgreSQL: the database has not been prepared by this version of the collector "
                        "(pq640-collect run migrates it)");
     }
@@ -70,13 +41,13 @@ class PostgresStore : public Store {
 
   void RegisterTerminal(const TerminalConfig& terminal) override {
     const std::string link = TerminalLinkText(terminal);
-    InTransaction([&] {
-      Exec("SELECT pg_advisory_xact_lock(6406401)");  // renames and registrations one at a time
+    db_.InTransaction([&] {
+      db_.Exec("SELECT pg_advisory_xact_lock(6406401)");  // renames and registrations one at a time
       if (terminal.renamed_from && !Exists(terminal.name) && Exists(*terminal.renamed_from)) {
         MoveTerminal(*terminal.renamed_from, terminal.name);
       }
-      const auto other = Query("SELECT name FROM terminals WHERE link = $1 AND terminal_id = $2 AND name <> $3",
-                               {link, std::to_string(terminal.terminal_id), terminal.name});
+      const auto other = db_.Query("SELECT name FROM terminals WHERE link = $1 AND terminal_id = $2 AND name <> $3",
+                                   {link, std::to_string(terminal.terminal_id), terminal.name});
       if (other->Rows() > 0) {
         const std::string old = other->Text(0, 0);
         throw StoreError("terminal \"" + terminal.name + "\" (" + link + ", id " +
@@ -84,32 +55,32 @@ class PostgresStore : public Store {
                          "\": add renamed_from = \"" + old + "\" to its config, or run pq640-collect rename " + old +
                          " " + terminal.name);
       }
-      Exec("INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
-           "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (name) DO UPDATE SET link = excluded.link, "
-           "terminal_id = excluded.terminal_id, time_zone = excluded.time_zone, "
-           "every_seconds = excluded.every_seconds, max_drift_seconds = excluded.max_drift_seconds",
-           {terminal.name, link, std::to_string(terminal.terminal_id), terminal.time_zone,
-            std::to_string(terminal.every.count()), std::to_string(terminal.max_drift.count())});
-      Exec("INSERT INTO sync_state (terminal) VALUES ($1) ON CONFLICT (terminal) DO NOTHING", {terminal.name});
+      db_.Exec("INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
+               "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (name) DO UPDATE SET link = excluded.link, "
+               "terminal_id = excluded.terminal_id, time_zone = excluded.time_zone, "
+               "every_seconds = excluded.every_seconds, max_drift_seconds = excluded.max_drift_seconds",
+               {terminal.name, link, std::to_string(terminal.terminal_id), terminal.time_zone,
+                std::to_string(terminal.every.count()), std::to_string(terminal.max_drift.count())});
+      db_.Exec("INSERT INTO sync_state (terminal) VALUES ($1) ON CONFLICT (terminal) DO NOTHING", {terminal.name});
     });
   }
 
   void Rename(const std::string& from, const std::string& to) override {
-    InTransaction([&] {
-      Exec("SELECT pg_advisory_xact_lock(6406401)");
+    db_.InTransaction([&] {
+      db_.Exec("SELECT pg_advisory_xact_lock(6406401)");
       if (!Exists(from)) throw StoreError("no terminal \"" + from + "\" is stored");
       if (Exists(to)) throw StoreError("a terminal \"" + to + "\" is stored already");
       MoveTerminal(from, to);
     });
   }
 
-  void CheckIdentity() override { Exec("SELECT 1"); }
+  void CheckIdentity() override { db_.Exec("SELECT 1"); }
 
   SyncState State(const std::string& terminal) override {
-    auto result = Query("SELECT io_watermark, admin_watermark, io_pruned_through, admin_pruned_through, "
-                        "last_attempt, last_success, next_due, failures, io_seen, admin_seen, clock_drift "
-                        "FROM sync_state WHERE terminal = $1",
-                        {terminal});
+    auto result = db_.Query("SELECT io_watermark, admin_watermark, io_pruned_through, admin_pruned_through, "
+                            "last_attempt, last_success, next_due, failures, io_seen, admin_seen, clock_drift "
+                            "FROM sync_state WHERE terminal = $1",
+                            {terminal});
     SyncState state;
     if (result->Rows() == 0) return state;
     state.io_watermark = OptionalTime(result->OptionalText(0, 0));
@@ -132,25 +103,25 @@ class PostgresStore : public Store {
 
   std::int64_t CountBetween(const std::string& terminal, LogKind log, const PQ640_DateTime& from,
                             const PQ640_DateTime& to) override {
-    return Query(std::string("SELECT COUNT(*) FROM ") + Table(log) +
-                     " WHERE terminal = $1 AND local_time BETWEEN $2 AND $3",
-                 {terminal, TimeText(from), TimeText(to)})
+    return db_.Query(std::string("SELECT COUNT(*) FROM ") + Table(log) +
+                         " WHERE terminal = $1 AND local_time BETWEEN $2 AND $3",
+                     {terminal, TimeText(from), TimeText(to)})
         ->Integer(0, 0);
   }
 
   std::optional<PQ640_DateTime> TimeAtRank(const std::string& terminal, LogKind log, const PQ640_DateTime& from,
                                            const PQ640_DateTime& to, std::int64_t rank) override {
-    const auto result = Query(std::string("SELECT local_time FROM ") + Table(log) +
-                                  " WHERE terminal = $1 AND local_time BETWEEN $2 AND $3 ORDER BY local_time "
-                                  "LIMIT 1 OFFSET $4",
-                              {terminal, TimeText(from), TimeText(to), std::to_string(rank)});
+    const auto result = db_.Query(std::string("SELECT local_time FROM ") + Table(log) +
+                                      " WHERE terminal = $1 AND local_time BETWEEN $2 AND $3 ORDER BY local_time "
+                                      "LIMIT 1 OFFSET $4",
+                                  {terminal, TimeText(from), TimeText(to), std::to_string(rank)});
     if (result->Rows() == 0) return std::nullopt;
     return ParseTimeText(result->Text(0, 0));
   }
 
   CommitResult Commit(const CycleCommit& commit) override {
     CommitResult result;
-    InTransaction([&] {
+    db_.InTransaction([&] {
       result.io_inserted = Insert(commit.terminal, LogKind::kIo, commit.io_rows, commit.finished_at);
       result.admin_inserted = Insert(commit.terminal, LogKind::kAdmin, commit.admin_rows, commit.finished_at);
       std::optional<std::string> io_mark, admin_mark, io_seen, admin_seen;
@@ -158,13 +129,14 @@ class PostgresStore : public Store {
       if (commit.admin_watermark) admin_mark = TimeText(*commit.admin_watermark);
       if (commit.io_seen) io_seen = std::to_string(*commit.io_seen);
       if (commit.admin_seen) admin_seen = std::to_string(*commit.admin_seen);
-      Exec("UPDATE sync_state SET io_watermark = COALESCE($1, io_watermark), "
-           "admin_watermark = COALESCE($2, admin_watermark), last_attempt = $3, last_success = $3, "
-           "next_due = $4, failures = 0, last_error = NULL, clock_drift = $5, io_seen = COALESCE($6::BIGINT, io_seen), "
-           "admin_seen = COALESCE($7::BIGINT, admin_seen), clock_event = COALESCE($8, clock_event) "
-           "WHERE terminal = $9",
-           {io_mark, admin_mark, std::to_string(commit.finished_at), std::to_string(commit.next_due),
-            std::to_string(commit.clock_drift), io_seen, admin_seen, commit.clock_event, commit.terminal});
+      db_.Exec("UPDATE sync_state SET io_watermark = COALESCE($1, io_watermark), "
+               "admin_watermark = COALESCE($2, admin_watermark), last_attempt = $3, last_success = $3, "
+               "next_due = $4, failures = 0, last_error = NULL, clock_drift = $5, "
+               "io_seen = COALESCE($6::BIGINT, io_seen), admin_seen = COALESCE($7::BIGINT, admin_seen), "
+               "clock_event = COALESCE($8, clock_event) "
+               "WHERE terminal = $9",
+               {io_mark, admin_mark, std::to_string(commit.finished_at), std::to_string(commit.next_due),
+                std::to_string(commit.clock_drift), io_seen, admin_seen, commit.clock_event, commit.terminal});
     });
     return result;
   }
@@ -172,37 +144,37 @@ class PostgresStore : public Store {
   std::int64_t InsertMissing(const std::string& terminal, LogKind log, const std::vector<LogRow>& rows,
                              std::int64_t at) override {
     std::int64_t inserted = 0;
-    InTransaction([&] { inserted = Insert(terminal, log, rows, at); });
+    db_.InTransaction([&] { inserted = Insert(terminal, log, rows, at); });
     return inserted;
   }
 
   void LowerWatermarks(const std::string& terminal, const PQ640_DateTime& to) override {
-    Exec("UPDATE sync_state SET io_watermark = LEAST(io_watermark, $1), "
-         "admin_watermark = LEAST(admin_watermark, $1) WHERE terminal = $2",
-         {TimeText(to), terminal});
+    db_.Exec("UPDATE sync_state SET io_watermark = LEAST(io_watermark, $1), "
+             "admin_watermark = LEAST(admin_watermark, $1) WHERE terminal = $2",
+             {TimeText(to), terminal});
   }
 
   void RecordPruned(const std::string& terminal, LogKind log, const PQ640_DateTime& through,
                     std::optional<std::int64_t> seen) override {
     const bool io = log == LogKind::kIo;
-    Exec(std::string("UPDATE sync_state SET ") + (io ? "io_pruned_through" : "admin_pruned_through") + " = $1, " +
-             (io ? "io_seen" : "admin_seen") + " = $2::BIGINT WHERE terminal = $3",
-         {TimeText(through), seen ? std::optional(std::to_string(*seen)) : std::nullopt, terminal});
+    db_.Exec(std::string("UPDATE sync_state SET ") + (io ? "io_pruned_through" : "admin_pruned_through") + " = $1, " +
+                 (io ? "io_seen" : "admin_seen") + " = $2::BIGINT WHERE terminal = $3",
+             {TimeText(through), seen ? std::optional(std::to_string(*seen)) : std::nullopt, terminal});
   }
 
   void RecordFailure(const std::string& terminal, const std::string& error, std::int64_t at,
                      std::int64_t next_due, int failures) override {
-    Exec("UPDATE sync_state SET last_attempt = $1, next_due = $2, failures = $3, last_error = $4 "
-         "WHERE terminal = $5",
-         {std::to_string(at), std::to_string(next_due), std::to_string(failures), error, terminal});
+    db_.Exec("UPDATE sync_state SET last_attempt = $1, next_due = $2, failures = $3, last_error = $4 "
+             "WHERE terminal = $5",
+             {std::to_string(at), std::to_string(next_due), std::to_string(failures), error, terminal});
   }
 
   void RecordDrift(const std::string& terminal, std::int64_t drift) override {
-    Exec("UPDATE sync_state SET clock_drift = $1 WHERE terminal = $2", {std::to_string(drift), terminal});
+    db_.Exec("UPDATE sync_state SET clock_drift = $1 WHERE terminal = $2", {std::to_string(drift), terminal});
   }
 
   std::vector<TerminalStatus> Status() override {
-    auto result = Query(StatusQuery());
+    auto result = db_.Query(StatusQuery());
     std::vector<TerminalStatus> rows;
     for (int i = 0; i < result->Rows(); ++i) {
       TerminalStatus row;
@@ -229,7 +201,7 @@ class PostgresStore : public Store {
     Params params{filter.since, filter.until};
     if (filter.after_seq) params.push_back(std::to_string(*filter.after_seq));
     if (filter.terminal) params.push_back(*filter.terminal);
-    auto result = Query(ExportQuery(log, filter, Dialect::kPostgres), params);
+    auto result = db_.Query(ExportQuery(log, filter, Dialect::kPostgres), params);
     for (int i = 0; i < result->Rows(); ++i) {
       ExportRow out;
       out.terminal = result->Text(i, 0);
@@ -247,115 +219,21 @@ class PostgresStore : public Store {
     }
   }
 
-  std::unique_ptr<Claim> TryClaim(const std::string& terminal) override {
-    const std::int64_t key = LockKey(terminal);
-    if (!TryLock(key)) return nullptr;
-    held_.insert(key);
-    return std::make_unique<AdvisoryClaim>(*this, key);
-  }
-
-  // A failed unlock leaves the lock to the end of the session; never throws,
-  // as it runs while a claim is dropped. A claim lost with its session is
-  // not this process's to unlock.
-  void Unlock(std::int64_t key) noexcept {
-    if (held_.erase(key) == 0) return;
-    try {
-      Exec("SELECT pg_advisory_unlock($1)", {std::to_string(key)});
-    } catch (const StoreError&) {
-    }
-  }
+  std::unique_ptr<Claim> TryClaim(const std::string& terminal) override { return db_.TryClaim(LockKey(terminal)); }
 
  private:
-  static std::string Trimmed(std::string text) {
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
-    return text;
-  }
-
-  void Prepare() {
-    Exec("SET client_min_messages = warning");
-    if (read_only_) Exec("SET default_transaction_read_only = on");
-  }
-
-  // A connection the server dropped (a restart, a network cut) is opened
-  // again before the statement; the caller's cycle fails only when that
-  // does not work, and a later cycle tries again.
-  void Reconnect() {
-    if (PQstatus(connection_) == CONNECTION_OK) return;
-    PQreset(connection_);
-    if (PQstatus(connection_) != CONNECTION_OK) {
-      throw StoreError("PostgreSQL: the connection is lost and could not be opened again: " +
-                       Trimmed(PQerrorMessage(connection_)));
-    }
-    Prepare();
-    // Advisory locks end with their session. The claims this process still
-    // holds are taken again; one that another collector took in between
-    // ends the cycle here rather than let two processes sync one terminal.
-    bool lost = false;
-    for (auto key = held_.begin(); key != held_.end();) {
-      if (TryLock(*key)) {
-        ++key;
-      } else {
-        key = held_.erase(key);
-        lost = true;
-      }
-    }
-    if (lost) {
-      throw StoreError("PostgreSQL: the connection was opened again, but another collector claimed this "
-                       "worker's terminal in between; this cycle ends and a later one syncs it");
-    }
-  }
-
-  bool TryLock(std::int64_t key) {
-    return Query("SELECT pg_try_advisory_lock($1)", {std::to_string(key)})->Text(0, 0) == "t";
-  }
-
-  std::unique_ptr<Result> Query(const std::string& sql, const Params& params = {}) {
-    if (!in_transaction_) Reconnect();
-    std::vector<const char*> values;
-    for (const auto& param : params) values.push_back(param ? param->c_str() : nullptr);
-    PGresult* raw = PQexecParams(connection_, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
-                                 nullptr, nullptr, 0);
-    const ExecStatusType status = PQresultStatus(raw);
-    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
-      // Without a result (the connection broke) the text is the connection's.
-      std::string message = raw != nullptr ? Trimmed(PQresultErrorMessage(raw)) : "";
-      if (message.empty()) message = Trimmed(PQerrorMessage(connection_));
-      if (message.empty()) message = "the server did not answer (status " + std::to_string(status) + ")";
-      PQclear(raw);
-      throw StoreError("PostgreSQL: " + message);
-    }
-    return std::make_unique<Result>(raw);
-  }
-
-  void Exec(const std::string& sql, const Params& params = {}) { Query(sql, params); }
-
-  template <typename Body>
-  void InTransaction(const Body& body) {
-    Exec("BEGIN");
-    in_transaction_ = true;
-    try {
-      body();
-      Exec("COMMIT");
-      in_transaction_ = false;
-    } catch (...) {
-      in_transaction_ = false;
-      PQclear(PQexec(connection_, "ROLLBACK"));
-      throw;
-    }
-  }
-
   bool Exists(const std::string& terminal) {
-    return Query("SELECT 1 FROM terminals WHERE name = $1", {terminal})->Rows() > 0;
+    return db_.Query("SELECT 1 FROM terminals WHERE name = $1", {terminal})->Rows() > 0;
   }
 
   void MoveTerminal(const std::string& from, const std::string& to) {
-    Exec("INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
-         "SELECT $1, link, terminal_id, time_zone, every_seconds, max_drift_seconds FROM terminals WHERE name = $2",
-         {to, from});
+    db_.Exec("INSERT INTO terminals (name, link, terminal_id, time_zone, every_seconds, max_drift_seconds) "
+             "SELECT $1, link, terminal_id, time_zone, every_seconds, max_drift_seconds FROM terminals WHERE name = $2",
+             {to, from});
     for (const char* table : {"io_records", "admin_records", "sync_state"}) {
-      Exec(std::string("UPDATE ") + table + " SET terminal = $1 WHERE terminal = $2", {to, from});
+      db_.Exec(std::string("UPDATE ") + table + " SET terminal = $1 WHERE terminal = $2", {to, from});
     }
-    Exec("DELETE FROM terminals WHERE name = $1", {from});
+    db_.Exec("DELETE FROM terminals WHERE name = $1", {from});
   }
 
   // One statement per log: the rows go as arrays and are unnested on the
@@ -365,7 +243,8 @@ class PostgresStore : public Store {
   std::int64_t Insert(const std::string& terminal, LogKind log, const std::vector<LogRow>& rows, std::int64_t at) {
     if (rows.empty()) return 0;
     const std::int64_t last =
-        Query("UPDATE row_sequence SET last = last + $1 RETURNING last", {std::to_string(rows.size())})->Integer(0, 0);
+        db_.Query("UPDATE row_sequence SET last = last + $1 RETURNING last", {std::to_string(rows.size())})
+            ->Integer(0, 0);
     const std::int64_t base = last - static_cast<std::int64_t>(rows.size());
     const InsertArrays arrays = ToInsertArrays(log, rows);
     const std::string source =
@@ -383,18 +262,13 @@ class PostgresStore : public Store {
               "v::BIGINT, decode(r, 'hex'), t::INTEGER, $10, $11::BIGINT + n, f::INTEGER % 2, f::INTEGER / 2" +
                   source;
     const auto result =
-        Query(sql, {terminal, arrays.local, arrays.utc, arrays.owner, arrays.kind, arrays.in_out, arrays.value,
-                    arrays.raw, arrays.twin, std::to_string(at), std::to_string(base), arrays.flags});
+        db_.Query(sql, {terminal, arrays.local, arrays.utc, arrays.owner, arrays.kind, arrays.in_out, arrays.value,
+                        arrays.raw, arrays.twin, std::to_string(at), std::to_string(base), arrays.flags});
     return result->Affected();
   }
 
-  PGconn* connection_;
-  bool read_only_ = false;
-  bool in_transaction_ = false;
-  std::set<std::int64_t> held_;  // the advisory locks of this process's live claims
+  Connection db_;
 };
-
-AdvisoryClaim::~AdvisoryClaim() { store_.Unlock(key_); }
 
 }  // namespace
 

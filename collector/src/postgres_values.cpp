@@ -4,16 +4,6 @@
 
 namespace pq640collect::postgres {
 
-std::string Hex(const RawRecord& raw) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (std::uint8_t byte : raw) {
-    text += digits[byte >> 4];
-    text += digits[byte & 15];
-  }
-  return text;
-}
-
 RawRecord FromHex(const std::string& text) {
   RawRecord raw{};
   for (std::size_t i = 0; i < raw.size() && 2 + 2 * i + 1 < text.size(); ++i) {
@@ -55,7 +45,7 @@ InsertArrays ToInsertArrays(LogKind log, const std::vector<LogRow>& rows) {
       in_out.push_back("0");
       value.push_back(std::to_string(fields.target_user_id));
     }
-    raw.push_back(Hex(row.raw));
+    raw.push_back(HexDigits(row.raw));
     twin.push_back(std::to_string(row.twin));
     flags.push_back(std::to_string((row.late ? 1 : 0) + (row.utc_ambiguous ? 2 : 0)));
   }

@@ -1,5 +1,5 @@
-// Values crossing libpq: a result's cells, records as bytea hex text,
-// array literals, the arrays of an insert, and the names and keys the store derives from its inputs.
+// Values crossing libpq: a result's cells, records from bytea's hex text,
+// array literals, the arrays of an insert, and a terminal's advisory lock key.
 #pragma once
 
 #include <libpq-fe.h>
@@ -43,7 +43,6 @@ class Result {
   PGresult* result_;
 };
 
-std::string Hex(const RawRecord& raw);
 // A record from bytea as PostgreSQL prints it: "\x0011...".
 RawRecord FromHex(const std::string& text);
 // A PostgreSQL array literal of plain values; null entries become NULL.

@@ -5,16 +5,6 @@
 namespace pq640collect {
 namespace {
 
-std::string Hex(const std::uint8_t* bytes, std::size_t size) {
-  static const char* digits = "0123456789abcdef";
-  std::string text;
-  for (std::size_t i = 0; i < size; ++i) {
-    text += digits[bytes[i] >> 4];
-    text += digits[bytes[i] & 15];
-  }
-  return text;
-}
-
 // Terminal names are the only free text; quote them the CSV way.
 std::string CsvField(const std::string& text) {
   if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
@@ -52,7 +42,7 @@ nlohmann::ordered_json Fields(LogKind log, const ExportRow& row) {
   if (IsRealTime(raw)) {
     entry["time"] = TimeText(RecordTime(raw));
   } else {
-    entry["time_hex"] = Hex(raw.data(), 6);
+    entry["time_hex"] = HexDigits(std::span(raw).first(6));
   }
   entry["admin_id"] = Bytes32(raw, 6);
   entry["operation"] = raw[10];
@@ -67,7 +57,7 @@ void AddExtra(const ExportRow& row, nlohmann::ordered_json& entry) {
   entry["utc_ambiguous"] = row.utc_ambiguous;
   entry["seq"] = row.seq;
   entry["late"] = row.late;
-  entry["raw"] = Hex(row.raw.data(), row.raw.size());
+  entry["raw"] = HexDigits(row.raw);
 }
 
 }  // namespace
@@ -89,7 +79,7 @@ std::size_t ExportRecords(Store& store, LogKind log, const ExportFilter& filter,
       }
       if (extra) {
         out << ',' << CsvField(row.terminal) << ',' << row.utc_time.value_or("") << ',' << int{row.utc_ambiguous}
-            << ',' << row.seq << ',' << int{row.late} << ',' << Hex(row.raw.data(), row.raw.size());
+            << ',' << row.seq << ',' << int{row.late} << ',' << HexDigits(row.raw);
       }
       out << '\n';
       ++written;

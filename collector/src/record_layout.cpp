@@ -63,6 +63,16 @@ PQ640_DateTime RecordTime(const RawRecord& raw) {
   return time;
 }
 
+std::string HexDigits(std::span<const std::uint8_t> bytes) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string text;
+  for (const std::uint8_t byte : bytes) {
+    text += kDigits[byte >> 4];
+    text += kDigits[byte & 15];
+  }
+  return text;
+}
+
 std::string TimeText(const PQ640_DateTime& time) {
   char text[32];
   std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", 2000 + time.year, time.month,

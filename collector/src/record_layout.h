@@ -29,6 +29,9 @@ std::int64_t WallSeconds(const PQ640_DateTime& time);
 PQ640_DateTime FromWallSeconds(std::int64_t seconds);
 
 PQ640_DateTime RecordTime(const RawRecord& raw);
+// Two lower-case hex digits per byte, nothing between: raw records in the
+// databases and exports, and file names made from free text.
+std::string HexDigits(std::span<const std::uint8_t> bytes);
 // "2026-03-15 07:30:00"; sorts in time order as text.
 std::string TimeText(const PQ640_DateTime& time);
 // The same form, or a day "2026-03-15" (its first second, or its last).
